@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing the R9 driver package needs on Debian 12, and only what is
+# missing: the host compiler and test libraries, and mingw-w64 for the windows build.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ python3
+    libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

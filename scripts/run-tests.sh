@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds and tests the host build, runs the same
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and cross-builds the Windows
+# package and checks the driver image.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-build-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+for preset in host asan; do
+    echo "== $preset: build and test"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
+
+echo "== windows: cross-build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+packaging/check-driver-image.sh build/windows

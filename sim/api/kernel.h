@@ -1,0 +1,10 @@
+// What kernel-mode product code sees of Windows on the host build.
+#pragma once
+
+#include "sim/api/base_types.h"
+#include "sim/api/ntstatus.h"
+#include "sim/api/kernel_rtl.h"
+#include "sim/api/kernel_dispatch.h"
+#include "sim/api/kernel_pool.h"
+#include "sim/api/kernel_objects.h"
+#include "sim/api/kernel_io.h"

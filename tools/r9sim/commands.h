@@ -1,0 +1,13 @@
+// The r9sim sub-commands. Each takes the arguments after its name and returns the exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace r9sim {
+
+using Arguments = std::vector<std::string>;
+
+int RunBoot(const Arguments& arguments);
+
+}  // namespace r9sim

@@ -1,0 +1,44 @@
+// r9sim: the command-line front end of the simulated Windows machine with its R9 device.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/r9sim/commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    int (*run)(const r9sim::Arguments&);
+    const char* summary;
+};
+
+const Command kCommands[] = {
+    {"boot", &r9sim::RunBoot, "boot a simulated machine, let time pass, report clock and processors"},
+};
+
+void PrintUsage()
+{
+    std::printf("usage: r9sim <command> [options]\n\ncommands:\n");
+    for (const Command& command : kCommands) {
+        std::printf("  %-10s %s\n", command.name, command.summary);
+    }
+    std::printf("\n'r9sim <command> --help' describes a command's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage();
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Command& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0) {
+            return command.run(r9sim::Arguments(argv + 2, argv + argc));
+        }
+    }
+    std::fprintf(stderr, "r9sim: unknown command '%s'\n\n", argv[1]);
+    PrintUsage();
+    return 2;
+}
