@@ -4,6 +4,7 @@
 #include "sim/api/base_types.h"
 #include "sim/api/ntstatus.h"
 #include "sim/api/kernel_rtl.h"
+#include "sim/api/rtl_string.h"
 #include "sim/api/kernel_dispatch.h"
 #include "sim/api/kernel_pool.h"
 #include "sim/api/kernel_objects.h"
