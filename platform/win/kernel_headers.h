@@ -60,6 +60,7 @@ extern "C" {
 #include <usbdlib.h>
 }
 #include <usbioctl.h>
+#include <usbuser.h>
 #include <usbbusif.h>
 
 // Audio declarations of later Windows kits that this mingw-w64 lacks. The jack structures

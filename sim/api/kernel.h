@@ -9,3 +9,4 @@
 #include "sim/api/kernel_pool.h"
 #include "sim/api/kernel_objects.h"
 #include "sim/api/kernel_io.h"
+#include "sim/api/usb_types.h"

@@ -6,6 +6,7 @@
 
 #include "sim/api/kernel_objects.h"
 #include "sim/api/kernel_pool.h"
+#include "sim/api/kernel_rtl.h"
 
 struct _IRP;
 typedef struct _IRP* PIRP;
@@ -158,12 +159,15 @@ typedef struct _FILE_OBJECT {
     LARGE_INTEGER CurrentByteOffset;
 } FILE_OBJECT;
 
+// The common head of every query-interface structure.
+typedef void (*PINTERFACE_REFERENCE)(PVOID Context);
+typedef void (*PINTERFACE_DEREFERENCE)(PVOID Context);
 typedef struct _INTERFACE {
     USHORT Size;
     USHORT Version;
     PVOID Context;
-    void (*InterfaceReference)(PVOID Context);
-    void (*InterfaceDereference)(PVOID Context);
+    PINTERFACE_REFERENCE InterfaceReference;
+    PINTERFACE_DEREFERENCE InterfaceDereference;
 } INTERFACE, *PINTERFACE;
 
 typedef enum _SYSTEM_POWER_STATE {

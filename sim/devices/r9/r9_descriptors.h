@@ -1,0 +1,60 @@
+// The TAVO R9's descriptors: high speed, Audio Class 2.0 (the device as shipped), and a full-speed
+// Audio Class 1.0 variant of the same function for tests of the 1.0 rules.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/usb/descriptors/descriptor_set.h"
+
+namespace sim::devices {
+
+namespace r9 {
+
+constexpr uint16_t kVendorId = 0x3A5C;
+constexpr uint16_t kProductId = 0x0009;
+
+constexpr uint8_t kAudioControlInterface = 0;
+constexpr uint8_t kRenderInterface = 1;
+constexpr uint8_t kCaptureInterface = 2;
+
+// Alternates of both streaming interfaces; alternate 0 has no endpoints.
+constexpr uint8_t kAlternate24Bit = 1;  // 24-bit samples (4-byte subslots on 2.0, 3-byte subframes on 1.0)
+constexpr uint8_t kAlternate16Bit = 2;  // 16-bit samples in 2 bytes
+constexpr uint8_t kChannels = 4;
+
+constexpr uint8_t kRenderEndpoint = 0x01;
+constexpr uint8_t kFeedbackEndpoint = 0x81;
+constexpr uint8_t kCaptureEndpoint = 0x82;
+
+// Entity IDs. Render: USB streaming -> feature unit -> analog out; capture: analog in -> feature
+// unit -> USB streaming. The analog ends are line-level jacks; all terminals of the 2.0 device run
+// from the one clock source.
+constexpr uint8_t kClockSourceId = 0x29;
+constexpr uint8_t kRenderInputTerminalId = 0x01;
+constexpr uint8_t kRenderFeatureUnitId = 0x02;
+constexpr uint8_t kRenderOutputTerminalId = 0x03;
+constexpr uint8_t kCaptureInputTerminalId = 0x04;
+constexpr uint8_t kCaptureFeatureUnitId = 0x05;
+constexpr uint8_t kCaptureOutputTerminalId = 0x06;
+
+// String indexes. Channel names are consecutive: iChannelNames names the first channel.
+constexpr uint8_t kManufacturerString = 1;
+constexpr uint8_t kProductString = 2;
+constexpr uint8_t kSerialNumberString = 3;
+constexpr uint8_t kClockSourceString = 4;
+constexpr uint8_t kOutputNamesString = 5;  // "Output1" .. "Output4(REAMP)"
+constexpr uint8_t kInputNamesString = 9;   // "Input1" .. "Input4(DRY)"
+
+constexpr uint16_t kEnglishUnitedStates = 0x0409;
+
+}  // namespace r9
+
+// High speed, Audio Class 2.0, PCM up to 384 kHz on 4 channels each way.
+sim::usb::DescriptorSet R9Descriptors();
+
+// Full speed (bcdUSB 1.10), Audio Class 1.0, discrete rates. A full-speed isochronous packet holds
+// at most 1023 bytes, so the 24-bit alternate stops at 48 kHz (49 frames x 12 bytes = 588) while
+// the 16-bit alternate reaches 96 kHz (97 frames x 8 bytes = 776).
+sim::usb::DescriptorSet R9FullSpeedUac1Descriptors();
+
+}  // namespace sim::devices
