@@ -156,6 +156,7 @@ typedef struct _STRING {
 } STRING, ANSI_STRING, *PSTRING, *PANSI_STRING;
 
 #define NT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+#define NT_ERROR(status) ((((ULONG)(status)) >> 30) == 3)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 

@@ -200,7 +200,7 @@ KPRIORITY KeSetPriorityThread(PKTHREAD Thread, KPRIORITY Priority);
 // Kernel debugger output; the simulated machine keeps it for tests to read.
 ULONG DbgPrint(PCSTR Format, ...);
 ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...);
-#define DPFLTR_IHVAUDIO_ID 99
+#define DPFLTR_IHVAUDIO_ID 79
 #define DPFLTR_ERROR_LEVEL 0
 #define DPFLTR_INFO_LEVEL 3
 

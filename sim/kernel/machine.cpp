@@ -64,6 +64,17 @@ Machine::~Machine()
         verifier_.Report("system thread left running", "at shutdown:" + names);
     }
 
+    // Later components may build on earlier ones (a bus on the I/O manager): undo in reverse.
+    for (auto it = componentOrder_.rbegin(); it != componentOrder_.rend(); ++it) {
+        for (auto& [type, component] : components_) {
+            (void)type;
+            if (component.get() == *it) {
+                component.reset();
+            }
+        }
+    }
+    components_.clear();
+
     std::vector<SimThread*> threads;
     {
         std::lock_guard<std::mutex> guard(threadsLock_);

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <typeindex>
 #include <vector>
 
 #include "sim/api/kernel_objects.h"
@@ -25,6 +27,14 @@ struct MachineOptions {
 
 class Processor;
 class WorkQueue;
+
+// State of another part of the platform (I/O manager, registry, USB bus) that lives exactly as
+// long as one machine. Made on first use; destroyed with the machine after its threads have
+// stopped and before the final leak checks.
+class MachineComponent {
+public:
+    virtual ~MachineComponent() = default;
+};
 
 // Threads of the machine itself (processors, system workers) are not the product's: they are
 // expected to outlive any driver and are not reported as left running.
@@ -50,6 +60,18 @@ public:
     int64_t Now() const { return scheduler_->NowNanoseconds(); }
     // Lets simulated time pass on the calling thread (a kernel delay at PASSIVE_LEVEL).
     void RunFor(int64_t nanoseconds);
+
+    // The machine's one T (a MachineComponent with a default constructor), made on first use.
+    template <class T> T& Component()
+    {
+        std::lock_guard<std::mutex> guard(componentsLock_);
+        std::unique_ptr<MachineComponent>& slot = components_[std::type_index(typeid(T))];
+        if (slot == nullptr) {
+            slot = std::make_unique<T>();
+            componentOrder_.push_back(slot.get());
+        }
+        return static_cast<T&>(*slot);
+    }
 
     // DPCs and work items.
     ULONG ProcessorCount() const { return ULONG(processors_.size()); }
@@ -82,6 +104,9 @@ private:
     std::unique_ptr<WorkQueue> workQueue_;
     mutable std::mutex threadsLock_;
     std::vector<SimThread*> systemThreads_;
+    std::mutex componentsLock_;
+    std::map<std::type_index, std::unique_ptr<MachineComponent>> components_;
+    std::vector<MachineComponent*> componentOrder_;
     mutable std::mutex debuggerLock_;
     std::string debuggerOutput_;
 };
