@@ -87,3 +87,19 @@ typedef enum {
 #define JACKDESC2_DYNAMIC_FORMAT_CHANGE_CAPABILITY 0x00000002
 
 #define W(text) L##text
+
+// Kernel-debugger filter ids and levels (dpfilter.h, which this mingw-w64 lacks).
+#define DPFLTR_IHVAUDIO_ID 79
+#define DPFLTR_ERROR_LEVEL 0
+#define DPFLTR_INFO_LEVEL 3
+
+// ExInitializeNPagedLookasideList's flag for no-execute entries (Windows 8 and later).
+#ifndef POOL_NX_ALLOCATION
+#define POOL_NX_ALLOCATION 512
+#endif
+
+// ZwQueryKey's KeyNameInformation record, which wdm.h of this mingw-w64 does not declare.
+typedef struct _KEY_NAME_INFORMATION {
+    ULONG NameLength;
+    WCHAR Name[1];
+} KEY_NAME_INFORMATION, *PKEY_NAME_INFORMATION;

@@ -10,3 +10,5 @@
 #include "sim/api/kernel_objects.h"
 #include "sim/api/kernel_io.h"
 #include "sim/api/usb_types.h"
+#include "sim/api/kernel_registry.h"
+#include "sim/api/wave_format.h"

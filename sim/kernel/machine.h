@@ -64,7 +64,7 @@ public:
     // The machine's one T (a MachineComponent with a default constructor), made on first use.
     template <class T> T& Component()
     {
-        std::lock_guard<std::mutex> guard(componentsLock_);
+        std::lock_guard<std::recursive_mutex> guard(componentsLock_);
         std::unique_ptr<MachineComponent>& slot = components_[std::type_index(typeid(T))];
         if (slot == nullptr) {
             slot = std::make_unique<T>();
@@ -104,7 +104,7 @@ private:
     std::unique_ptr<WorkQueue> workQueue_;
     mutable std::mutex threadsLock_;
     std::vector<SimThread*> systemThreads_;
-    std::mutex componentsLock_;
+    std::recursive_mutex componentsLock_;  // a component's constructor may ask for another
     std::map<std::type_index, std::unique_ptr<MachineComponent>> components_;
     std::vector<MachineComponent*> componentOrder_;
     mutable std::mutex debuggerLock_;
