@@ -225,6 +225,18 @@ std::string Machine::DebuggerOutput() const
     return debuggerOutput_;
 }
 
+void Machine::AppendTraceOutput(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(debuggerLock_);
+    traceOutput_ += text;
+}
+
+std::string Machine::TraceOutput() const
+{
+    std::lock_guard<std::mutex> guard(debuggerLock_);
+    return traceOutput_;
+}
+
 void Machine::VerifyNothingLeaked()
 {
     if (!pool_->LiveAllocations().empty()) {

@@ -85,9 +85,12 @@ public:
                             MachineThreadKind kind = MachineThreadKind::Product, ULONG processor = 0);
     std::vector<std::string> LiveSystemThreads() const;
 
-    // Kernel debugger output (DbgPrint), in order.
+    // Kernel debugger output as a default-configured debugger shows it (DbgPrint and DbgPrintEx
+    // at the error level), in order; and the more verbose DbgPrintEx levels apart from it.
     void AppendDebuggerOutput(const std::string& text);
     std::string DebuggerOutput() const;
+    void AppendTraceOutput(const std::string& text);
+    std::string TraceOutput() const;
 
     // Reports to the verifier every allocation, handle and system thread still alive. The
     // destructor does this too; tests call it where a driver's unload should have freed everything.
@@ -109,6 +112,7 @@ private:
     std::vector<MachineComponent*> componentOrder_;
     mutable std::mutex debuggerLock_;
     std::string debuggerOutput_;
+    std::string traceOutput_;
 };
 
 // The thread on which a kernel call runs; reports a call from a host thread the machine does not

@@ -138,14 +138,20 @@ void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR Parameter1, ULONG_PTR Parameter2
 }
 
 namespace {
-ULONG AppendDebuggerText(PCSTR format, va_list arguments)
+// What a debugger with the default filter shows: DbgPrint, and DbgPrintEx at the error level.
+// More verbose levels are kept apart, as trace output a test may read but need not see.
+ULONG AppendDebuggerText(bool shownByDefault, PCSTR format, va_list arguments)
 {
     char text[512];
     int length = std::vsnprintf(text, sizeof text, format, arguments);
     if (length < 0) {
         return ULONG(STATUS_INVALID_PARAMETER);
     }
-    Machine::Current().AppendDebuggerOutput(text);
+    if (shownByDefault) {
+        Machine::Current().AppendDebuggerOutput(text);
+    } else {
+        Machine::Current().AppendTraceOutput(text);
+    }
     return STATUS_SUCCESS;
 }
 }  // namespace
@@ -154,7 +160,7 @@ ULONG DbgPrint(PCSTR Format, ...)
 {
     va_list arguments;
     va_start(arguments, Format);
-    ULONG result = AppendDebuggerText(Format, arguments);
+    ULONG result = AppendDebuggerText(true, Format, arguments);
     va_end(arguments);
     return result;
 }
@@ -163,7 +169,7 @@ ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...)
 {
     va_list arguments;
     va_start(arguments, Format);
-    ULONG result = AppendDebuggerText(Format, arguments);
+    ULONG result = AppendDebuggerText(Level == DPFLTR_ERROR_LEVEL, Format, arguments);
     va_end(arguments);
     return result;
 }

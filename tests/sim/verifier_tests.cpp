@@ -175,12 +175,14 @@ TEST(Verifier, LookasideListUseAfterDeleteIsReported)
     EXPECT_TRUE(machine.Verify().HasReport("lookaside list used after free"));
 }
 
-TEST(Verifier, DebuggerOutputIsKept)
+TEST(Verifier, DebuggerOutputShowsWhatTheDefaultFilterShows)
 {
     sim::Machine machine;
     DbgPrint("UsbAudio!%s\n", "DriverEntry");
-    DbgPrint("value %d\n", 42);
+    DbgPrintEx(DPFLTR_IHVAUDIO_ID, DPFLTR_INFO_LEVEL, "trace %d\n", 7);
+    DbgPrintEx(DPFLTR_IHVAUDIO_ID, DPFLTR_ERROR_LEVEL, "value %d\n", 42);
     EXPECT_EQ(machine.DebuggerOutput(), "UsbAudio!DriverEntry\nvalue 42\n");
+    EXPECT_EQ(machine.TraceOutput(), "trace 7\n");
 }
 
 }  // namespace
