@@ -9,5 +9,6 @@ namespace r9sim {
 using Arguments = std::vector<std::string>;
 
 int RunBoot(const Arguments& arguments);
+int RunDescribe(const Arguments& arguments);
 
 }  // namespace r9sim

@@ -14,6 +14,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"boot", &r9sim::RunBoot, "boot a simulated machine, let time pass, report clock and processors"},
+    {"describe", &r9sim::RunDescribe, "print the driver's model of the R9 or of any device's descriptors"},
 };
 
 void PrintUsage()
