@@ -1,10 +1,12 @@
 // r9sim boot: starts a machine, lets simulated time pass on it and reports what it saw.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "platform/kernel.h"
 #include "sim/kernel/machine.h"
+#include "sim/registry/machine_registry.h"
 #include "tools/r9sim/commands.h"
 
 namespace r9sim {
@@ -14,10 +16,12 @@ namespace {
 void PrintBootHelp()
 {
     std::printf(
-        "usage: r9sim boot [--realtime] [--processors N] [--seconds S]\n"
+        "usage: r9sim boot [--realtime] [--processors N] [--seconds S] [--registry FILE]\n"
         "  --realtime      the clock follows the host clock (default: virtual time)\n"
         "  --processors N  simulated processors, 1 to 64 (default 2)\n"
-        "  --seconds S     simulated seconds to let pass, 0 to 86400 (default 10)\n");
+        "  --seconds S     simulated seconds to let pass, 0 to 86400 (default 10)\n"
+        "  --registry FILE the machine's registry: loaded from FILE when it exists, saved to it\n"
+        "                  at shutdown, so settings survive from one run to the next\n");
 }
 
 bool ParseNumber(const std::string& text, long minimum, long maximum, long& value)
@@ -37,6 +41,7 @@ int RunBoot(const Arguments& arguments)
 {
     sim::MachineOptions options;
     long seconds = 10;
+    std::string registryFile;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         long value = 0;
@@ -53,6 +58,8 @@ int RunBoot(const Arguments& arguments)
                    ParseNumber(arguments[i + 1], 0, 86400, value)) {
             seconds = value;
             ++i;
+        } else if (argument == "--registry" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
+            registryFile = arguments[++i];
         } else {
             std::fprintf(stderr, "r9sim boot: bad argument '%s'\n", argument.c_str());
             PrintBootHelp();
@@ -61,6 +68,15 @@ int RunBoot(const Arguments& arguments)
     }
 
     sim::Machine machine(options);
+    sim::registry::Store& registry = sim::registry::MachineRegistry();
+    std::string error;
+    if (!registryFile.empty() && std::ifstream(registryFile).good()) {
+        if (!registry.LoadFromFile(registryFile, error)) {
+            std::fprintf(stderr, "r9sim boot: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("registry: loaded from %s\n", registryFile.c_str());
+    }
     std::printf("clock: %s\n", options.clock == sim::ClockMode::Virtual ? "virtual" : "realtime");
     std::printf("processors: %lu\n", static_cast<unsigned long>(KeQueryActiveProcessorCount(nullptr)));
     machine.RunFor(int64_t(seconds) * 1000000000LL);
@@ -69,6 +85,13 @@ int RunBoot(const Arguments& arguments)
     std::printf("uptime: %.3f s (performance counter %lld at %lld Hz)\n",
                 double(counter.QuadPart) / double(frequency.QuadPart), static_cast<long long>(counter.QuadPart),
                 static_cast<long long>(frequency.QuadPart));
+    if (!registryFile.empty()) {
+        if (!registry.SaveToFile(registryFile, error)) {
+            std::fprintf(stderr, "r9sim boot: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("registry: saved to %s\n", registryFile.c_str());
+    }
     return 0;
 }
 
