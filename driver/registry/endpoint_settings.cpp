@@ -43,26 +43,32 @@ NTSTATUS DirectionKey(UCHAR direction, PUNICODE_STRING name)
     return STATUS_SUCCESS;
 }
 
-NTSTATUS FindEndpoint(UCHAR direction, PCUNICODE_STRING instancePath, PUNICODE_STRING endpoint)
+// Allocates `path` and fills it with "<endpoint store>\<Render|Capture>"; the caller frees it.
+NTSTATUS BuildDirectionPath(UCHAR direction, PUNICODE_STRING path)
 {
-    UNICODE_STRING basePath = {};
     UNICODE_STRING part;
-    UNICODE_STRING propertiesKey;
-    UNICODE_STRING valueName;
-    NTSTATUS status;
-
-    status = AllocateCountedString(&basePath, kMaxRegistryPathCharacters);
+    NTSTATUS status = AllocateCountedString(path, kMaxRegistryPathCharacters);
     if (!NT_SUCCESS(status)) {
         return status;
     }
     RtlInitUnicodeString(&part, kEndpointStore);
-    status = AppendPathComponent(&basePath, &part);
+    status = AppendPathComponent(path, &part);
     if (NT_SUCCESS(status)) {
         status = DirectionKey(direction, &part);
     }
     if (NT_SUCCESS(status)) {
-        status = AppendPathComponent(&basePath, &part);
+        status = AppendPathComponent(path, &part);
     }
+    return status;
+}
+
+NTSTATUS FindEndpoint(UCHAR direction, PCUNICODE_STRING instancePath, PUNICODE_STRING endpoint)
+{
+    UNICODE_STRING basePath = {};
+    UNICODE_STRING propertiesKey;
+    UNICODE_STRING valueName;
+
+    NTSTATUS status = BuildDirectionPath(direction, &basePath);
     if (NT_SUCCESS(status)) {
         RtlInitUnicodeString(&propertiesKey, kPropertiesKey);
         RtlInitUnicodeString(&valueName, kDevicePathProperty);
@@ -92,24 +98,12 @@ NTSTATUS OpenEndpointProperties(UCHAR direction, PCUNICODE_STRING endpoint, ACCE
 {
     UNICODE_STRING path = {};
     UNICODE_STRING part;
-    NTSTATUS status;
 
     // An endpoint that was not found has an empty name; it would name the direction's own key.
     if (endpoint->Length == 0) {
         return STATUS_INVALID_PARAMETER;
     }
-    status = AllocateCountedString(&path, kMaxRegistryPathCharacters);
-    if (!NT_SUCCESS(status)) {
-        return status;
-    }
-    RtlInitUnicodeString(&part, kEndpointStore);
-    status = AppendPathComponent(&path, &part);
-    if (NT_SUCCESS(status)) {
-        status = DirectionKey(direction, &part);
-    }
-    if (NT_SUCCESS(status)) {
-        status = AppendPathComponent(&path, &part);
-    }
+    NTSTATUS status = BuildDirectionPath(direction, &path);
     if (NT_SUCCESS(status)) {
         status = AppendPathComponent(&path, endpoint);
     }
