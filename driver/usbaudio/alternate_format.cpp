@@ -89,6 +89,39 @@ bool GetContinuousSampleRates(const AlternateSetting& alternate, ULONG* lower, U
     return true;
 }
 
+bool OffersSampleRate(const AlternateSetting& alternate, ULONG rate)
+{
+    ULONG lower = 0;
+    ULONG upper = 0;
+    if (GetContinuousSampleRates(alternate, &lower, &upper)) {
+        return lower <= rate && rate <= upper;
+    }
+    for (ULONG i = 0; i < GetSampleRateType(alternate); ++i) {
+        if (GetDiscreteSampleRate(alternate, i) == rate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GetSampleRateSpan(const AlternateSetting& alternate, ULONG* lowest, ULONG* highest)
+{
+    if (GetContinuousSampleRates(alternate, lowest, highest)) {
+        return true;
+    }
+    const ULONG count = GetSampleRateType(alternate);
+    for (ULONG i = 0; i < count; ++i) {
+        const ULONG rate = GetDiscreteSampleRate(alternate, i);
+        if (i == 0 || rate < *lowest) {
+            *lowest = rate;
+        }
+        if (i == 0 || rate > *highest) {
+            *highest = rate;
+        }
+    }
+    return count != 0;
+}
+
 bool HasSamplingFrequencyControl(const AlternateSetting& alternate)
 {
     return (DescriptorByte(alternate.ClassEndpoint, kEndpointAttributesOffset) & kSamplingFrequencyControl) != 0;

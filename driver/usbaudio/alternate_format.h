@@ -28,6 +28,11 @@ ULONG GetDiscreteSampleRate(const AlternateSetting& alternate, ULONG index);
 // tLowerSamFreq and tUpperSamFreq of a continuous range; false for a discrete list.
 bool GetContinuousSampleRates(const AlternateSetting& alternate, ULONG* lower, ULONG* upper);
 
+// 1.0 Type I: whether the format offers the rate (inside a continuous range, or listed), and the
+// lowest and highest rate it offers (false when it offers none).
+bool OffersSampleRate(const AlternateSetting& alternate, ULONG rate);
+bool GetSampleRateSpan(const AlternateSetting& alternate, ULONG* lowest, ULONG* highest);
+
 // 1.0 class endpoint: the sampling-frequency control (bmAttributes bit 0).
 bool HasSamplingFrequencyControl(const AlternateSetting& alternate);
 

@@ -1,5 +1,6 @@
 #include "driver/usbaudio/audio_terminal.h"
 
+#include "driver/usbaudio/audio_requests.h"
 #include "driver/usbaudio/clock_entity.h"
 #include "driver/usbaudio/descriptor_reader.h"
 #include "driver/usbaudio/usb_audio_model.h"
@@ -41,6 +42,23 @@ bool CUSBAudioTerminal::ControlPresent(ULONG index, ULONG highestIndex) const
     }
     // 10 is not a valid setting of a control field; it counts as absent like 00.
     return (GetControls() >> (2 * index) & 1) != 0;
+}
+
+// IRQL: PASSIVE_LEVEL. The answer is the channel cluster now on the connector: no channels means
+// nothing is plugged in.
+ULONG CUSBAudioTerminal::ReadConnector() const
+{
+    PAGED_CODE();
+    if (!HasControl(kConnectorControl)) {
+        return kConnectorUnknown;
+    }
+    UCHAR cluster[6] = {};  // bNrChannels, bmChannelConfig, iChannelNames
+    const NTSTATUS status = GetOwner()->SendEntityRequest(kGetFromInterface, kRequestCur, kConnectorSelector, 0,
+                                                          GetId(), sizeof(cluster), cluster);
+    if (!NT_SUCCESS(status)) {
+        return kConnectorUnknown;
+    }
+    return cluster[0] != 0 ? 1 : 0;
 }
 
 NTSTATUS CUSBAudioInputTerminal::Link() { return LinkClock(kInputClockOffset); }

@@ -22,6 +22,9 @@ public:
     // The 16-bit bmControls on 2.0, 0 on 1.0.
     virtual USHORT GetControls() const = 0;
     virtual bool HasControl(ULONG index) const = 0;
+    // IRQL: PASSIVE_LEVEL. 1 when something is plugged into the terminal's connector, 0 when not,
+    // usbaudio::kConnectorUnknown when the terminal has no connector control or the request fails.
+    virtual ULONG IsConnected() const = 0;
 
     // What Link found for bCSourceID (any entity; none on 1.0).
     CUSBAudioEntity* GetClockLink() const { return m_Clock; }
@@ -35,6 +38,7 @@ protected:
     NTSTATUS LinkClock(ULONG clockIdOffset);
     // Control `index` is present when its 2-bit field reads 01 or 11.
     bool ControlPresent(ULONG index, ULONG highestIndex) const;
+    ULONG ReadConnector() const;
 
 private:
     CUSBAudioEntity* m_Clock = nullptr;
@@ -49,6 +53,7 @@ public:
     ULONG GetClockSourceId() const override;
     USHORT GetControls() const override;
     bool HasControl(ULONG index) const override;
+    ULONG IsConnected() const override { return ReadConnector(); }
 };
 
 class CUSBAudioOutputTerminal : public CUSBAudioTerminal {
@@ -60,6 +65,7 @@ public:
     ULONG GetClockSourceId() const override;
     USHORT GetControls() const override;
     bool HasControl(ULONG index) const override;
+    ULONG IsConnected() const override { return ReadConnector(); }
 
     CUSBAudioEntity* GetSourceEntity() const { return m_Source; }
 

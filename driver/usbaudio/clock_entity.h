@@ -8,6 +8,18 @@ class CUSBAudioClockEntity : public CUSBAudioEntity {
 public:
     using CUSBAudioEntity::CUSBAudioEntity;
 
+    // IRQL: PASSIVE_LEVEL for the five requests; each waits for the device. Failures come back as
+    // the USB stack reported them.
+    virtual NTSTATUS GetSampleRate(ULONG* rate) = 0;
+    // The lowest and highest rate of the clock's range. The first subrange is always taken; later
+    // ones widen the range only within [lowerLimit, upperLimit].
+    virtual NTSTATUS GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit) = 0;
+    // STATUS_SUCCESS when the clock can run at `rate`, STATUS_NOT_SUPPORTED when it cannot.
+    virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;
+    virtual NTSTATUS SetSampleRate(ULONG rate) = 0;
+    // Whether the clock runs stably at its rate (a clock locking to a new rate is not yet valid).
+    virtual bool IsValid() = 0;
+
     // The clock entity behind an entity reference, or null when the entity is no clock source or
     // selector (a clock multiplier, for one, is modelled as a dummy unit).
     static CUSBAudioClockEntity* FromEntity(CUSBAudioEntity* entity);
@@ -23,6 +35,18 @@ public:
     NTSTATUS Link() override;
     NTSTATUS GetName(PCHAR buffer, ULONG size) const override;
     ULONG GetSourceId(ULONG pin) const override;
+
+    NTSTATUS GetSampleRate(ULONG* rate) override;
+    NTSTATUS GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit) override;
+    NTSTATUS IsSampleRateSupported(ULONG rate) override;
+    NTSTATUS SetSampleRate(ULONG rate) override;
+    bool IsValid() override;
+
+private:
+    // The sampling-frequency RANGE: wNumSubRanges, then (dMIN, dMAX, dRES) per subrange. On
+    // success the caller frees *range (tag "USBA").
+    NTSTATUS ReadRange(PUCHAR* range, ULONG* subranges);
+    void FreeRange(PUCHAR range) const;
 };
 
 class CUSBAudioClockSelector : public CUSBAudioClockEntity {
@@ -33,5 +57,27 @@ public:
     // baCSourceID[pin] for pin < bNrInPins.
     ULONG GetSourceId(ULONG pin) const override;
 
+    NTSTATUS GetSampleRate(ULONG* rate) override;
+    NTSTATUS GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit) override;
+    NTSTATUS IsSampleRateSupported(ULONG rate) override;
+    NTSTATUS SetSampleRate(ULONG rate) override;
+    bool IsValid() override;
+
+    // IRQL: PASSIVE_LEVEL. The selected input, 0-based: the device names it 1-based, and a value
+    // outside 1 .. bNrInPins comes back as it is (minus one) for the caller to refuse.
+    NTSTATUS GetSelectorPosition(ULONG* input);
+    // position is 1-based, as the device takes it.
+    NTSTATUS SelectInput(ULONG position);
+
     ULONG GetInputCount() const;
+
+private:
+    friend class SelectorNesting;
+
+    // The clock entity on input `input` (0-based), or null when there is none.
+    CUSBAudioClockEntity* InputClock(ULONG input) const;
+
+    // Calls under way on this selector: a selector that names itself as an input, directly or
+    // through other selectors, would otherwise recurse without end.
+    volatile LONG m_ActiveCalls = 0;
 };

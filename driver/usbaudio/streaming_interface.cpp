@@ -63,6 +63,9 @@ StreamingInterface::~StreamingInterface()
     if (Alternates != nullptr) {
         ExFreePoolWithTag(Alternates, kDefaultPoolTag);
     }
+    if (DataRanges != nullptr) {
+        ExFreePoolWithTag(DataRanges, kDefaultPoolTag);
+    }
 }
 
 NTSTATUS CUSBAudioModel::EnumerateStreamingInterfaces()
@@ -81,6 +84,7 @@ NTSTATUS CUSBAudioModel::EnumerateStreamingInterfaces()
             return Fail(STATUS_INSUFFICIENT_RESOURCES, "cannot allocate a streaming-interface record");
         }
         record->InterfaceNumber = UCHAR(number);
+        KeInitializeSpinLock(&record->FeedbackLock);
         const NTSTATUS status = ParseStreamingInterface(record);
         if (!NT_SUCCESS(status)) {
             delete record;

@@ -29,7 +29,8 @@ struct AlternateSetting {
     const USB_ENDPOINT_DESCRIPTOR* FeedbackEndpoint;
 };
 
-// Allocated zero-filled; owns its alternates array.
+// Allocated zero-filled; owns its alternates array. The descriptor part is fixed after device
+// start; format selection fills in the pipes and packet figures of the current alternate.
 struct StreamingInterface : public PoolAllocated {
     ~StreamingInterface();
 
@@ -40,4 +41,26 @@ struct StreamingInterface : public PoolAllocated {
     ULONG CurrentAlternate;
     AlternateSetting* Alternates;
     CUSBAudioEntity* Terminal;  // named by bTerminalLink of alternate 1
+
+    // The current alternate's pipes, in CUSBCL's interface table: valid until the next alternate
+    // selection of this interface, after which RefreshPipes looks them up again.
+    PUSBD_PIPE_INFORMATION DataPipe;
+    ULONG BytesPerSampleFrame;  // channels x container bytes
+    ULONG NominalPacketBytes;
+    ULONG MinimumPacketBytes;
+    ULONG MaximumPacketBytes;
+    UCHAR WholeFrames;  // the nominal packet may shrink by a whole sample frame
+    PUSBD_PIPE_INFORMATION FeedbackPipe;
+    // 16.16 sample frames per bus interval; FeedbackLock guards these two.
+    ULONG FeedbackValue;
+    ULONG NominalFeedbackValue;
+    KSPIN_LOCK FeedbackLock;
+    ULONG LastFeedbackValue;
+    ULONG FractionAccumulator;  // low 16 bits: sample-frame fraction carried between transfers
+    // The pin's data ranges, built by CUSBAudioCL::BuildDataRanges: one owned block of references
+    // followed by the KSDATARANGE_AUDIO records they point to.
+    ULONG DataRangeCount;
+    PKSDATARANGE* DataRanges;
+    ULONG Rate;                 // of the last format selection
+    USHORT StreamingMode;       // last accepted by the device's streaming-mode request
 };

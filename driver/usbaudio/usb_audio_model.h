@@ -9,6 +9,8 @@
 #include "driver/usbaudio/descriptor_reader.h"
 #include "driver/usbaudio/streaming_interface.h"
 
+class CUSBCL;
+
 typedef bool (*EntityPredicate)(const CUSBAudioEntity* entity);
 
 // CountEntities predicates: input and output terminals; every other entity except the clock
@@ -42,7 +44,16 @@ public:
     // Current alternate of the render (0) or capture (1) interface; 0 when there is none.
     ULONG GetCurrentAlternate(ULONG direction) const;
 
+    // IRQL: PASSIVE_LEVEL. The USB device the entities' control requests go to; a model built from
+    // bytes alone has none, and its requests fail with STATUS_INVALID_DEVICE_STATE.
+    void AttachDevice(CUSBCL* device) { m_Device = device; }
+    // IRQL: PASSIVE_LEVEL. A class request to an Audio Control entity: wValue = control selector <<
+    // 8 | channel, wIndex = entity ID << 8 | the AC interface number. Failures are traced.
+    NTSTATUS SendEntityRequest(UCHAR requestType, UCHAR request, UCHAR controlSelector, UCHAR channel, ULONG entityId,
+                               USHORT length, PVOID buffer) const;
+
     bool IsHighSpeed() const { return m_HighSpeed; }
+    POOL_TYPE GetPoolType() const { return m_PoolType; }
     ULONG GetQuirks() const { return m_Quirks; }
     const USB_INTERFACE_DESCRIPTOR* GetAcInterface() const { return m_AcInterface; }
     const UCHAR* GetAcHeader() const { return m_AcHeader; }
@@ -72,6 +83,7 @@ private:
     UCHAR AudioInterfaceClass() const;
 
     POOL_TYPE m_PoolType;
+    CUSBCL* m_Device = nullptr;
     usbaudio::DescriptorRange m_Range = {};
     bool m_HighSpeed = false;
     ULONG m_Quirks = 0;

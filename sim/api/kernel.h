@@ -12,3 +12,7 @@
 #include "sim/api/usb_types.h"
 #include "sim/api/kernel_registry.h"
 #include "sim/api/wave_format.h"
+#include "sim/api/kernel_version.h"
+#include "sim/api/ks.h"
+#include "sim/api/ksmedia.h"
+#include "sim/api/portcls.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/api/kernel_objects.h"
+#include "sim/api/kernel_version.h"
 #include "sim/kernel/object_manager.h"
 #include "sim/kernel/pool.h"
 #include "sim/kernel/scheduler.h"
@@ -23,6 +24,8 @@ struct MachineOptions {
     ClockMode clock = ClockMode::Virtual;
     ULONG processors = 2;
     ULONG workerThreads = 2;
+    // What RtlIsNtDdiVersionAvailable answers to: an NTDDI_* version.
+    ULONG windowsVersion = NTDDI_WIN10;
 };
 
 class Processor;

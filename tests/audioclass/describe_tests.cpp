@@ -2,10 +2,12 @@
 // for files that hold no usable descriptor set.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/devices/r9/r9_descriptors.h"
+#include "sim/devices/r9/r9_device.h"
 #include "sim/usb/descriptors/descriptor_set.h"
 #include "tests/audioclass/model_test_support.h"
 #include "tools/r9sim/model_description.h"
@@ -44,18 +46,20 @@ void ExpectLines(const std::string& report, const std::vector<std::string>& line
 TEST_F(DescribeTest, BuiltInR9)
 {
     std::string report;
-    EXPECT_EQ(r9sim::DescribeDevice(FromSet(sim::devices::R9Descriptors()), {SpeedChoice::High, "built in"}, report),
-              0);
+    const DescribeOptions options = {SpeedChoice::High, "built in",
+                                     [] { return std::make_unique<sim::devices::R9Device>(); }};
+    EXPECT_EQ(r9sim::DescribeDevice(FromSet(sim::devices::R9Descriptors()), options, report), 0);
     ExpectLines(report,
                 {
                     "device: 3a5c:0009, bcdUSB 2.00\n",
                     "speed: high (built in)\n",
                     "Audio Class 2.0 (bcdADC 0x0200)\n",
                     "  ClockSource(41)    clock source, internal programmable\n",
+                    "  ClockSource(42)    clock source, internal programmable\n",
                     "  IT(1)              input terminal, type 0x0101 (USB streaming), clock ClockSource(41)\n",
                     "  Feature(2)         feature unit, source IT(1), 5 channels (master included): mute, volume\n",
                     "  OT(6)              output terminal, type 0x0101 (USB streaming), source Feature(5), clock "
-                    "ClockSource(41)\n",
+                    "ClockSource(42)\n",
                     "  interface 1: render (OUT), terminal IT(1), 3 alternates\n",
                     "    alternate 0: zero bandwidth, no endpoints\n",
                     "    alternate 1: format type 1, bmFormats 0x00000001 (PCM), 4 channels, 24-bit resolution in "
@@ -70,16 +74,32 @@ TEST_F(DescribeTest, BuiltInR9)
                     "      data endpoint 0x82 IN isochronous asynchronous data, interval 1 (125 us), max packet 392\n",
                     "render interface: 1\n",
                     "capture interface: 2\n",
-                    "shared clock: yes (render and capture terminals both name clock 41)\n",
+                    "shared clock: no (render clock 41, capture clock 42)\n",
+                    // What the simulated R9 answers the driver.
+                    "  ClockSource(41): RANGE 44100 to 384000 Hz; rates 44100, 48000, 88200, 96000, 176400, 192000, "
+                    "352800, 384000 Hz\n    now 48000 Hz, valid\n",
+                    "  ClockSource(42): RANGE 44100 to 384000 Hz;",
+                    "  default rate: 48000 Hz (the clock's current rate)\n",
+                    "  interface 1 (render) at 48000 Hz:\n"
+                    "    alternate 1: 4 channels, 24 bits in 32-bit containers, 16 bytes per sample frame\n"
+                    "      packets every 125 us: 96 bytes nominal, 80 to 112; at most 6272 bytes per ms\n"
+                    "      nominal feedback 0x00060000 (6.0000 sample frames per packet)\n"
+                    "    alternate 2: 4 channels, 16 bits in 16-bit containers, 8 bytes per sample frame\n"
+                    "      packets every 125 us: 48 bytes nominal, 40 to 56; at most 3136 bytes per ms\n",
+                    "  interface 2 (capture) at 48000 Hz:\n"
+                    "    alternate 1: 4 channels, 24 bits in 32-bit containers, 16 bytes per sample frame\n"
+                    "      packets every 125 us: 96 bytes nominal, 80 to 112; at most 6272 bytes per ms\n",
                 });
 }
 
 TEST_F(DescribeTest, BuiltInR9AudioClass10Variant)
 {
     std::string report;
-    EXPECT_EQ(r9sim::DescribeDevice(FromSet(sim::devices::R9FullSpeedUac1Descriptors()),
-                                    {SpeedChoice::Full, "built in"}, report),
-              0);
+    const DescribeOptions options = {SpeedChoice::Full, "built in", [] {
+                                         return std::make_unique<sim::devices::R9Device>(
+                                             sim::devices::R9Variant::FullSpeedUac1);
+                                     }};
+    EXPECT_EQ(r9sim::DescribeDevice(FromSet(sim::devices::R9FullSpeedUac1Descriptors()), options, report), 0);
     ExpectLines(
         report,
         {
@@ -97,6 +117,13 @@ TEST_F(DescribeTest, BuiltInR9AudioClass10Variant)
             "refresh 2, synch address 0x00\n",
             "      class endpoint: sampling-frequency control\n",
             "shared clock: yes (an Audio Class 1.0 device runs both directions from one clock)\n",
+            "  no clock entities (Audio Class 1.0): the rates are the alternates' own\n",
+            "  default rate: 48000 Hz (the streaming endpoint's current rate)\n",
+            // One 1-ms packet of 48 frames, 3-byte subframes; render follows capture.
+            "  interface 1 (render) at 48000 Hz:\n"
+            "    alternate 1: 4 channels, 24 bits in 24-bit containers, 12 bytes per sample frame\n"
+            "      packets every 1000 us: 576 bytes nominal, 564 to 588; at most 588 bytes per ms\n"
+            "      paced by capture: 576 bytes per ms, -1 to +1 sample frames\n",
         });
     EXPECT_EQ(report.find("clock ClockSource"), std::string::npos);
 }
@@ -204,7 +231,7 @@ TEST_F(DescribeTest, RefusedDevicesAndWarnings)
     descriptors = {};
     ASSERT_TRUE(r9sim::ParseDescriptorFile(broken, descriptors, error)) << error;
     report.clear();
-    EXPECT_EQ(r9sim::DescribeDevice(descriptors, {SpeedChoice::High, ""}, report), 1);
+    EXPECT_EQ(r9sim::DescribeDevice(descriptors, {SpeedChoice::High, "", nullptr}, report), 1);
     ExpectLines(report, {"warning: 1 bytes after wTotalLength (285) are ignored\n",
                          "warning: the descriptor at offset " + std::to_string(lastEndpoint - 18) +
                              " has bLength 0, below 2: the driver reads nothing from there on\n",

@@ -174,26 +174,26 @@ TEST_F(MalformedDescriptorTest, EveryCutAndEveryCorruptedByte)
                 descriptors.device = source.device;
                 descriptors.configuration = corrupted;
                 std::string report;
-                const int result = r9sim::DescribeDevice(descriptors, {r9sim::SpeedChoice::High, ""}, report);
+                const int result = r9sim::DescribeDevice(descriptors, {r9sim::SpeedChoice::High, "", nullptr}, report);
                 EXPECT_EQ(result, NT_SUCCESS(device->status) ? 0 : 1) << "byte " << at << " = " << int(value);
             }
         }
     }
 }
 
-// Failed allocations in the R9's model, one at a time: 7 entities, then a record and an
+// Failed allocations in the R9's model, one at a time: 8 entities, then a record and an
 // alternates array per streaming interface. A lost entity ends the walk, so a streaming
 // interface later finds no terminal; a lost record or array fails outright.
 TEST_F(MalformedDescriptorTest, EachAllocationFailureIsHandled)
 {
     const Bytes r9 = sim::devices::R9Descriptors().configuration;
-    for (uint64_t nth = 1; nth <= 12; ++nth) {
+    for (uint64_t nth = 1; nth <= 13; ++nth) {
         SCOPED_TRACE(testing::Message() << "allocation " << nth << " fails");
         machine_.Pools().InjectFailure(nth, kDefaultPoolTag);
         auto device = Parse(r9, true);
         machine_.Pools().InjectFailure(0);
-        const NTSTATUS expected = nth <= 7    ? STATUS_NOT_SUPPORTED
-                                  : nth <= 11 ? STATUS_INSUFFICIENT_RESOURCES
+        const NTSTATUS expected = nth <= 8    ? STATUS_NOT_SUPPORTED
+                                  : nth <= 12 ? STATUS_INSUFFICIENT_RESOURCES
                                               : STATUS_SUCCESS;
         EXPECT_EQ(device->status, expected);
     }

@@ -56,12 +56,21 @@ TEST_F(UsbAudioInitTest, BuildsTheModelOfBothR9Variants)
                          EXPECT_TRUE(driver.IsAudioClass20());
                          EXPECT_EQ(driver.CountEntities(IsTerminalEntity), 4u);
                          EXPECT_EQ(driver.CountEntities(IsUnitEntity), 2u);
-                         ASSERT_NE(driver.FindEntity(sim::devices::r9::kClockSourceId), nullptr);
+                         ASSERT_NE(driver.FindEntity(sim::devices::r9::kRenderClockSourceId), nullptr);
+                         ASSERT_NE(driver.FindEntity(sim::devices::r9::kCaptureClockSourceId), nullptr);
                          EXPECT_EQ(model.GetRenderInterface()->InterfaceNumber, sim::devices::r9::kRenderInterface);
                          EXPECT_EQ(model.GetCaptureInterface()->InterfaceNumber, sim::devices::r9::kCaptureInterface);
                          EXPECT_NE(model.GetRenderInterface()->Alternates[1].FeedbackEndpoint, nullptr);
-                         EXPECT_TRUE(model.IsClockShared());
+                         // Render follows its feedback endpoint, not the capture stream.
+                         EXPECT_FALSE(model.IsClockShared());
                          EXPECT_EQ(driver.GetCurrentAlternate(usbaudio::kDirectionOut), 0u);
+                     }),
+              STATUS_SUCCESS);
+    EXPECT_EQ(InitOn(std::make_unique<sim::devices::R9Device>(sim::devices::R9Variant::SharedClock),
+                     [](const CUSBAudioCL& driver) {
+                         EXPECT_TRUE(driver.IsAudioClass20());
+                         EXPECT_EQ(driver.FindEntity(sim::devices::r9::kCaptureClockSourceId), nullptr);
+                         EXPECT_TRUE(driver.GetModel().IsClockShared());
                      }),
               STATUS_SUCCESS);
     EXPECT_EQ(InitOn(std::make_unique<sim::devices::R9Device>(sim::devices::R9Variant::FullSpeedUac1),

@@ -121,19 +121,25 @@ TEST_P(R9Set, AudioControlHeaderAndEntityGraph)
 
     // Offsets of the IDs each entity names: terminals' source (OT) and clock, units' source.
     const size_t itClock = 7, otSource = 7, otClock = 8, fuSource = 4;
+    // Render runs from one clock and capture from another, so that render is paced by the
+    // feedback endpoint rather than by the capture stream.
     const struct {
         UCHAR id;
         UCHAR subtype;
         UCHAR source;
         uint16_t terminalType;
         UCHAR channelNames;
+        UCHAR clock;
     } chain[] = {
-        {kRenderInputTerminalId, kAcInputTerminal, 0, kTerminalUsbStreaming, kOutputNamesString},
-        {kRenderFeatureUnitId, kAcFeatureUnit, kRenderInputTerminalId, 0, 0},
-        {kRenderOutputTerminalId, kAcOutputTerminal, kRenderFeatureUnitId, kTerminalLineConnector, 0},
-        {kCaptureInputTerminalId, kAcInputTerminal, 0, kTerminalLineConnector, kInputNamesString},
-        {kCaptureFeatureUnitId, kAcFeatureUnit, kCaptureInputTerminalId, 0, 0},
-        {kCaptureOutputTerminalId, kAcOutputTerminal, kCaptureFeatureUnitId, kTerminalUsbStreaming, 0},
+        {kRenderInputTerminalId, kAcInputTerminal, 0, kTerminalUsbStreaming, kOutputNamesString, kRenderClockSourceId},
+        {kRenderFeatureUnitId, kAcFeatureUnit, kRenderInputTerminalId, 0, 0, 0},
+        {kRenderOutputTerminalId, kAcOutputTerminal, kRenderFeatureUnitId, kTerminalLineConnector, 0,
+         kRenderClockSourceId},
+        {kCaptureInputTerminalId, kAcInputTerminal, 0, kTerminalLineConnector, kInputNamesString,
+         kCaptureClockSourceId},
+        {kCaptureFeatureUnitId, kAcFeatureUnit, kCaptureInputTerminalId, 0, 0, 0},
+        {kCaptureOutputTerminalId, kAcOutputTerminal, kCaptureFeatureUnitId, kTerminalUsbStreaming, 0,
+         kCaptureClockSourceId},
     };
     for (const auto& link : chain) {
         SCOPED_TRACE("entity " + std::to_string(link.id));
@@ -161,10 +167,10 @@ TEST_P(R9Set, AudioControlHeaderAndEntityGraph)
         if (link.subtype == kAcOutputTerminal) {
             EXPECT_EQ(entity[otSource], link.source);
             if (HighSpeed()) {
-                EXPECT_EQ(entity[otClock], kClockSourceId);
+                EXPECT_EQ(entity[otClock], link.clock);
             }
         } else if (HighSpeed()) {
-            EXPECT_EQ(entity[itClock], kClockSourceId);
+            EXPECT_EQ(entity[itClock], link.clock);
             EXPECT_EQ(entity[8], kChannels);
             EXPECT_EQ(Dword(entity + 9), 0u);  // no spatial positions: the channels are named
             EXPECT_EQ(entity[13], link.channelNames);
@@ -175,18 +181,45 @@ TEST_P(R9Set, AudioControlHeaderAndEntityGraph)
         }
     }
 
-    UCHAR* clock = Entity(cfg_, kClockSourceId);
-    if (HighSpeed()) {
-        ASSERT_NE(clock, nullptr);
-        EXPECT_EQ(clock[2], kAc2ClockSource);
-        EXPECT_EQ(clock[4] & 0x03, 0x03);  // internal programmable
-        EXPECT_EQ(clock[5], 0x07);         // frequency read/write, validity readable
-        EXPECT_EQ(Text(set_.StringDescriptor(clock[7])), u"Internal Clock");
-        EXPECT_EQ(Entities(cfg_).size(), 7u);
-    } else {
-        EXPECT_EQ(clock, nullptr);
-        EXPECT_EQ(Entities(cfg_).size(), 6u);
+    for (UCHAR id : {kRenderClockSourceId, kCaptureClockSourceId}) {
+        SCOPED_TRACE("clock " + std::to_string(id));
+        UCHAR* clock = Entity(cfg_, id);
+        if (HighSpeed()) {
+            ASSERT_NE(clock, nullptr);
+            EXPECT_EQ(clock[2], kAc2ClockSource);
+            EXPECT_EQ(clock[4] & 0x03, 0x03);  // internal programmable
+            EXPECT_EQ(clock[5], 0x07);         // frequency read/write, validity readable
+            EXPECT_EQ(Text(set_.StringDescriptor(clock[7])), u"Internal Clock");
+        } else {
+            EXPECT_EQ(clock, nullptr);
+        }
     }
+    EXPECT_EQ(Entities(cfg_).size(), HighSpeed() ? 8u : 6u);
+}
+
+// The variant for tests of a device whose render follows capture: every terminal names the render
+// clock, and the capture clock does not exist.
+TEST(R9SharedClockSet, EveryTerminalNamesTheOneClock)
+{
+    DescriptorSet set = sim::devices::R9SharedClockDescriptors();
+    PUSB_CONFIGURATION_DESCRIPTOR cfg = usbtest::AsConfiguration(set.configuration);
+    EXPECT_EQ(Entity(cfg, kCaptureClockSourceId), nullptr);
+    ASSERT_NE(Entity(cfg, kRenderClockSourceId), nullptr);
+    const struct {
+        UCHAR terminal;
+        size_t clockOffset;
+    } terminals[] = {{kRenderInputTerminalId, 7},
+                     {kCaptureInputTerminalId, 7},
+                     {kRenderOutputTerminalId, 8},
+                     {kCaptureOutputTerminalId, 8}};
+    for (const auto& t : terminals) {
+        UCHAR* terminal = Entity(cfg, t.terminal);
+        ASSERT_NE(terminal, nullptr);
+        EXPECT_EQ(terminal[t.clockOffset], kRenderClockSourceId) << "terminal " << int(t.terminal);
+    }
+    EXPECT_EQ(Entities(cfg).size(), 7u);
+    // It lacks only the capture clock source's 8 bytes.
+    EXPECT_EQ(set.configuration.size() + 8, sim::devices::R9Descriptors().configuration.size());
 }
 
 TEST_P(R9Set, ChannelNamesAreConsecutiveStrings)

@@ -112,7 +112,11 @@ private:
 // Test names for the R9's variants.
 inline std::string VariantName(const ::testing::TestParamInfo<sim::devices::R9Variant>& info)
 {
-    return info.param == sim::devices::R9Variant::HighSpeedUac2 ? "HighSpeedUac2" : "FullSpeedUac1";
+    switch (info.param) {
+    case sim::devices::R9Variant::HighSpeedUac2: return "HighSpeedUac2";
+    case sim::devices::R9Variant::FullSpeedUac1: return "FullSpeedUac1";
+    default: return "SharedClock";
+    }
 }
 
 // A device with one streaming interface: alternate 0 without endpoints, alternate 1 with an

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sim/devices/r9/r9_descriptors.h"
+#include "sim/devices/r9/r9_device.h"
 #include "sim/kernel/machine.h"
 #include "tools/r9sim/commands.h"
 #include "tools/r9sim/descriptor_file.h"
@@ -75,11 +76,15 @@ int RunDescribe(const Arguments& arguments)
         return 2;
     } else if (device == "r9") {
         descriptors = FromSet(sim::devices::R9Descriptors());
-        options = {SpeedChoice::High, "the built-in R9 is a high-speed device"};
+        options = {SpeedChoice::High, "the built-in R9 is a high-speed device", [] {
+                       return std::make_unique<sim::devices::R9Device>(sim::devices::R9Variant::HighSpeedUac2);
+                   }};
         title = "the built-in R9";
     } else {
         descriptors = FromSet(sim::devices::R9FullSpeedUac1Descriptors());
-        options = {SpeedChoice::Full, "the built-in variant is a full-speed device"};
+        options = {SpeedChoice::Full, "the built-in variant is a full-speed device", [] {
+                       return std::make_unique<sim::devices::R9Device>(sim::devices::R9Variant::FullSpeedUac1);
+                   }};
         title = "the built-in R9, full-speed Audio Class 1.0 variant";
     }
 

@@ -433,6 +433,7 @@ int DescribeDevice(const DeviceDescriptors& descriptors, const DescribeOptions& 
     report.Line(0, "capture interface: %s",
                 capture != nullptr ? std::to_string(capture->InterfaceNumber).c_str() : "none");
     report.Line(0, "shared clock: %s", SharedClockText(model).c_str());
+    DescribeDeviceAnswers(descriptors, highSpeed, options.makeDevice, text);
     return 0;
 }
 

@@ -144,13 +144,39 @@ Bytes StreamingInterface(uint8_t number, uint8_t terminalLink, uint8_t dataEndpo
 
 }  // namespace uac1_r9
 
-}  // namespace
-
-DescriptorSet R9Descriptors()
+// The R9's terminals and units. Both clock sources are named "Internal Clock": they are the one
+// crystal seen from each direction.
+Bytes AudioControl20(bool sharedClock)
 {
     using namespace uac2_r9;
     const std::vector<uint32_t> masterAndChannels(1 + kChannels, kMuteAndVolumeReadWrite);
+    const uint8_t captureClock = sharedClock ? kRenderClockSourceId : kCaptureClockSourceId;
+    Bytes clocks = uac2::ClockSource(kRenderClockSourceId, kInternalProgrammableClock, kFrequencyReadWriteValidityRead,
+                                     0, kClockSourceString);
+    if (!sharedClock) {
+        Append(clocks, uac2::ClockSource(kCaptureClockSourceId, kInternalProgrammableClock,
+                                         kFrequencyReadWriteValidityRead, 0, kClockSourceString));
+    }
+    return uac2::AudioControl(
+        0x0200, kCategoryIoBox, 0,
+        {
+            clocks,
+            uac2::InputTerminal(kRenderInputTerminalId, kTerminalUsbStreaming, 0, kRenderClockSourceId, kChannels, 0,
+                                kOutputNamesString, 0, 0),
+            uac2::FeatureUnit(kRenderFeatureUnitId, kRenderInputTerminalId, masterAndChannels, 0),
+            uac2::OutputTerminal(kRenderOutputTerminalId, kTerminalLineConnector, 0, kRenderFeatureUnitId,
+                                 kRenderClockSourceId, 0, 0),
+            uac2::InputTerminal(kCaptureInputTerminalId, kTerminalLineConnector, 0, captureClock, kChannels, 0,
+                                kInputNamesString, 0, 0),
+            uac2::FeatureUnit(kCaptureFeatureUnitId, kCaptureInputTerminalId, masterAndChannels, 0),
+            uac2::OutputTerminal(kCaptureOutputTerminalId, kTerminalUsbStreaming, 0, kCaptureFeatureUnitId,
+                                 captureClock, 0, 0),
+        });
+}
 
+DescriptorSet R9Descriptors20(bool sharedClock)
+{
+    using namespace uac2_r9;
     DescriptorSet set;
     set.device = Device(R9Device(0x0200, kMiscellaneousClass, kCommonSubclass, kInterfaceAssociationProtocol));
     set.configuration =
@@ -158,22 +184,7 @@ DescriptorSet R9Descriptors()
             .Add(
                 InterfaceAssociation(kAudioControlInterface, 3, kAudioClass, 0, kAudioProtocolVersion2, kProductString))
             .Add(Interface(kAudioControlInterface, 0, 0, kAudioClass, kAudioControlSubclass, kAudioProtocolVersion2))
-            .Add(uac2::AudioControl(
-                0x0200, kCategoryIoBox, 0,
-                {
-                    uac2::ClockSource(kClockSourceId, kInternalProgrammableClock, kFrequencyReadWriteValidityRead, 0,
-                                      kClockSourceString),
-                    uac2::InputTerminal(kRenderInputTerminalId, kTerminalUsbStreaming, 0, kClockSourceId, kChannels, 0,
-                                        kOutputNamesString, 0, 0),
-                    uac2::FeatureUnit(kRenderFeatureUnitId, kRenderInputTerminalId, masterAndChannels, 0),
-                    uac2::OutputTerminal(kRenderOutputTerminalId, kTerminalLineConnector, 0, kRenderFeatureUnitId,
-                                         kClockSourceId, 0, 0),
-                    uac2::InputTerminal(kCaptureInputTerminalId, kTerminalLineConnector, 0, kClockSourceId, kChannels,
-                                        0, kInputNamesString, 0, 0),
-                    uac2::FeatureUnit(kCaptureFeatureUnitId, kCaptureInputTerminalId, masterAndChannels, 0),
-                    uac2::OutputTerminal(kCaptureOutputTerminalId, kTerminalUsbStreaming, 0, kCaptureFeatureUnitId,
-                                         kClockSourceId, 0, 0),
-                }))
+            .Add(AudioControl20(sharedClock))
             .Add(
                 StreamingInterface(kRenderInterface, kRenderInputTerminalId, kOutputNamesString, kRenderEndpoint, true))
             .Add(StreamingInterface(kCaptureInterface, kCaptureOutputTerminalId, kInputNamesString, kCaptureEndpoint,
@@ -183,6 +194,12 @@ DescriptorSet R9Descriptors()
     set.strings = R9Strings(true);
     return set;
 }
+
+}  // namespace
+
+DescriptorSet R9Descriptors() { return R9Descriptors20(false); }
+
+DescriptorSet R9SharedClockDescriptors() { return R9Descriptors20(true); }
 
 DescriptorSet R9FullSpeedUac1Descriptors()
 {

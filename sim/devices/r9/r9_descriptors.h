@@ -27,9 +27,12 @@ constexpr uint8_t kFeedbackEndpoint = 0x81;
 constexpr uint8_t kCaptureEndpoint = 0x82;
 
 // Entity IDs. Render: USB streaming -> feature unit -> analog out; capture: analog in -> feature
-// unit -> USB streaming. The analog ends are line-level jacks; all terminals of the 2.0 device run
-// from the one clock source.
-constexpr uint8_t kClockSourceId = 0x29;
+// unit -> USB streaming. The analog ends are line-level jacks. On the 2.0 device the render
+// terminals run from one clock source and the capture terminals from another, both driven by the
+// one crystal: two clocks tell the host that render is paced by the feedback endpoint, not by the
+// capture stream. The shared-clock variant gives every terminal the render clock.
+constexpr uint8_t kRenderClockSourceId = 0x29;
+constexpr uint8_t kCaptureClockSourceId = 0x2A;
 constexpr uint8_t kRenderInputTerminalId = 0x01;
 constexpr uint8_t kRenderFeatureUnitId = 0x02;
 constexpr uint8_t kRenderOutputTerminalId = 0x03;
@@ -51,6 +54,9 @@ constexpr uint16_t kEnglishUnitedStates = 0x0409;
 
 // High speed, Audio Class 2.0, PCM up to 384 kHz on 4 channels each way.
 sim::usb::DescriptorSet R9Descriptors();
+
+// The same with one clock source for render and capture.
+sim::usb::DescriptorSet R9SharedClockDescriptors();
 
 // Full speed (bcdUSB 1.10), Audio Class 1.0, discrete rates. A full-speed isochronous packet holds
 // at most 1023 bytes, so the 24-bit alternate stops at 48 kHz (49 frames x 12 bytes = 588) while

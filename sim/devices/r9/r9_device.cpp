@@ -7,26 +7,54 @@
 namespace sim::devices {
 
 namespace {
+
 constexpr uint32_t kNominalRate = 48000;
+
+sim::usb::DescriptorSet DescriptorsOf(R9Variant variant)
+{
+    switch (variant) {
+    case R9Variant::FullSpeedUac1: return R9FullSpeedUac1Descriptors();
+    case R9Variant::SharedClock: return R9SharedClockDescriptors();
+    default: return R9Descriptors();
+    }
+}
+
 }  // namespace
 
+std::vector<SampleRateSubrange> R9ClockRanges()
+{
+    std::vector<SampleRateSubrange> ranges;
+    for (uint32_t rate : {44100u, 48000u, 88200u, 96000u, 176400u, 192000u, 352800u, 384000u}) {
+        ranges.push_back({rate, rate, 0});
+    }
+    return ranges;
+}
+
 R9Device::R9Device(R9Variant variant)
-    : UsbDeviceModel(variant == R9Variant::HighSpeedUac2 ? R9Descriptors() : R9FullSpeedUac1Descriptors(),
-                     variant == R9Variant::HighSpeedUac2 ? sim::usb::UsbSpeed::High : sim::usb::UsbSpeed::Full),
+    : AudioClassDevice(DescriptorsOf(variant), variant == R9Variant::FullSpeedUac1 ? sim::usb::UsbSpeed::Full
+                                                                                    : sim::usb::UsbSpeed::High),
       variant_(variant)
 {
+    Function().SetClockRanges(R9ClockRanges());
+    Function().DriveClocksTogether({r9::kRenderClockSourceId, r9::kCaptureClockSourceId});
+    Function().SetStreamingModeAccepted(true);
+}
+
+uint32_t R9Device::CurrentRate(uint8_t direction) const
+{
+    return Function().StreamRate(direction == 0 ? r9::kRenderInterface : r9::kCaptureInterface);
 }
 
 uint32_t R9Device::BytesPerSampleFrame(uint8_t alternate) const
 {
-    const bool highSpeed = variant_ == R9Variant::HighSpeedUac2;
+    const bool highSpeed = variant_ != R9Variant::FullSpeedUac1;
     const uint32_t sampleBytes = alternate == r9::kAlternate16Bit ? 2 : (highSpeed ? 4 : 3);
     return r9::kChannels * sampleBytes;
 }
 
 sim::usb::IsoInData R9Device::IsoIn(const sim::usb::IsoSlot& slot, uint8_t* buffer, uint32_t capacity)
 {
-    const bool highSpeed = variant_ == R9Variant::HighSpeedUac2;
+    const bool highSpeed = variant_ != R9Variant::FullSpeedUac1;
     const uint32_t packetsPerSecond = highSpeed ? 8000 : 1000;
     sim::usb::IsoInData data;
     if (slot.endpoint == r9::kFeedbackEndpoint) {

@@ -1,0 +1,178 @@
+// The kernel-streaming declarations of the host build against the published values: every GUID
+// the filter uses, the node type of every USB terminal type, the record sizes the filter relies on,
+// and the platform version query. The windows build checks the same sizes at compile time
+// (platform/checks); GUID values can only be compared at run time.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "driver/usbaudio/ks_node_types.h"
+#include "platform/kernel.h"
+#include "sim/kernel/machine.h"
+
+namespace {
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as the registry and the documentation write it.
+GUID Parse(const char* text)
+{
+    unsigned data1 = 0;
+    unsigned data2 = 0;
+    unsigned data3 = 0;
+    unsigned bytes[8] = {};
+    const int fields = std::sscanf(text, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &data1, &data2, &data3, &bytes[0],
+                                   &bytes[1], &bytes[2], &bytes[3], &bytes[4], &bytes[5], &bytes[6], &bytes[7]);
+    EXPECT_EQ(fields, 11) << text;
+    GUID guid = {data1, USHORT(data2), USHORT(data3), {}};
+    for (int i = 0; i < 8; ++i) {
+        guid.Data4[i] = UCHAR(bytes[i]);
+    }
+    return guid;
+}
+
+TEST(KsDeclarations, GuidsHaveTheirPublishedValues)
+{
+    const struct {
+        const GUID& guid;
+        const char* name;
+        const char* value;
+    } guids[] = {
+        {KSDATAFORMAT_TYPE_AUDIO, "KSDATAFORMAT_TYPE_AUDIO", "{73647561-0000-0010-8000-00AA00389B71}"},
+        {KSDATAFORMAT_SUBTYPE_PCM, "KSDATAFORMAT_SUBTYPE_PCM", "{00000001-0000-0010-8000-00AA00389B71}"},
+        {KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, "KSDATAFORMAT_SUBTYPE_IEEE_FLOAT", "{00000003-0000-0010-8000-00AA00389B71}"},
+        {KSDATAFORMAT_SUBTYPE_ALAW, "KSDATAFORMAT_SUBTYPE_ALAW", "{00000006-0000-0010-8000-00AA00389B71}"},
+        {KSDATAFORMAT_SUBTYPE_MULAW, "KSDATAFORMAT_SUBTYPE_MULAW", "{00000007-0000-0010-8000-00AA00389B71}"},
+        {KSDATAFORMAT_SUBTYPE_ANALOG, "KSDATAFORMAT_SUBTYPE_ANALOG", "{6DBA3190-67BD-11CF-A0F7-0020AFD156E4}"},
+        {KSDATAFORMAT_SPECIFIER_WAVEFORMATEX, "KSDATAFORMAT_SPECIFIER_WAVEFORMATEX",
+         "{05589F81-C356-11CE-BF01-00AA0055595A}"},
+        {KSCATEGORY_AUDIO, "KSCATEGORY_AUDIO", "{6994AD04-93EF-11D0-A3CC-00A0C9223196}"},
+        {KSNODETYPE_ADC, "KSNODETYPE_ADC", "{4D837FE0-C555-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_DAC, "KSNODETYPE_DAC", "{507AE360-C554-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_MUTE, "KSNODETYPE_MUTE", "{02B223C0-C557-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_VOLUME, "KSNODETYPE_VOLUME", "{3A5ACC00-C557-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_TONE, "KSNODETYPE_TONE", "{7607E580-C557-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_EQUALIZER, "KSNODETYPE_EQUALIZER", "{9D41B4A0-C557-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_AGC, "KSNODETYPE_AGC", "{E88C9BA0-C557-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_DELAY, "KSNODETYPE_DELAY", "{144981E0-C558-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_LOUDNESS, "KSNODETYPE_LOUDNESS", "{41887440-C558-11D0-8A2B-00A0C9255AC1}"},
+        {KSNODETYPE_DEV_SPECIFIC, "KSNODETYPE_DEV_SPECIFIC", "{941C7AC0-C559-11D0-8A2B-00A0C9255AC1}"},
+        {KSPROPSETID_General, "KSPROPSETID_General", "{1464EDA5-6A8F-11D1-9AA7-00A0C9223196}"},
+        {KSPROPSETID_Audio, "KSPROPSETID_Audio", "{45FFAAA0-6E1B-11D0-BCF2-444553540000}"},
+        {KSINTERFACESETID_Standard, "KSINTERFACESETID_Standard", "{1A8766A0-62CE-11CF-A5D6-28DB04C10000}"},
+        {KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE, "KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE",
+         "{E1F89EB5-5F46-419B-967B-FF6770B98401}"},
+        {AUDIO_SIGNALPROCESSINGMODE_RAW, "AUDIO_SIGNALPROCESSINGMODE_RAW", "{9E90EA20-B493-4FD1-A1A8-7E1361A956CF}"},
+    };
+    for (const auto& entry : guids) {
+        EXPECT_EQ(entry.guid, Parse(entry.value)) << entry.name;
+    }
+    EXPECT_STREQ(usbaudio::KsNodeTypeName(&KSNODETYPE_LOUDNESS), "KSNODETYPE_LOUDNESS");
+    EXPECT_STREQ(usbaudio::KsNodeTypeName(&KSDATAFORMAT_SUBTYPE_PCM), "Unknown");
+    EXPECT_STREQ(usbaudio::KsNodeTypeName(nullptr), "Unknown");
+}
+
+TEST(KsDeclarations, EveryUsbTerminalTypeHasItsNodeType)
+{
+    const struct {
+        USHORT type;
+        const char* name;
+        const char* value;
+    } terminals[] = {
+        {0x0201, "KSNODETYPE_MICROPHONE", "{DFF21BE1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0202, "KSNODETYPE_DESKTOP_MICROPHONE", "{DFF21BE2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0203, "KSNODETYPE_PERSONAL_MICROPHONE", "{DFF21BE3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0204, "KSNODETYPE_OMNI_DIRECTIONAL_MICROPHONE", "{DFF21BE4-F70F-11D0-B917-00A0C9223196}"},
+        {0x0205, "KSNODETYPE_MICROPHONE_ARRAY", "{DFF21BE5-F70F-11D0-B917-00A0C9223196}"},
+        {0x0206, "KSNODETYPE_PROCESSING_MICROPHONE_ARRAY", "{DFF21BE6-F70F-11D0-B917-00A0C9223196}"},
+        {0x0301, "KSNODETYPE_SPEAKER", "{DFF21CE1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0302, "KSNODETYPE_HEADPHONES", "{DFF21CE2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0303, "KSNODETYPE_HEAD_MOUNTED_DISPLAY_AUDIO", "{DFF21CE3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0304, "KSNODETYPE_DESKTOP_SPEAKER", "{DFF21CE4-F70F-11D0-B917-00A0C9223196}"},
+        {0x0305, "KSNODETYPE_ROOM_SPEAKER", "{DFF21CE5-F70F-11D0-B917-00A0C9223196}"},
+        {0x0306, "KSNODETYPE_COMMUNICATION_SPEAKER", "{DFF21CE6-F70F-11D0-B917-00A0C9223196}"},
+        {0x0307, "KSNODETYPE_LOW_FREQUENCY_EFFECTS_SPEAKER", "{DFF21CE7-F70F-11D0-B917-00A0C9223196}"},
+        {0x0401, "KSNODETYPE_HANDSET", "{DFF21DE1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0402, "KSNODETYPE_HEADSET", "{DFF21DE2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0403, "KSNODETYPE_SPEAKERPHONE_NO_ECHO_REDUCTION", "{DFF21DE3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0404, "KSNODETYPE_ECHO_SUPPRESSING_SPEAKERPHONE", "{DFF21DE4-F70F-11D0-B917-00A0C9223196}"},
+        {0x0405, "KSNODETYPE_ECHO_CANCELING_SPEAKERPHONE", "{DFF21DE5-F70F-11D0-B917-00A0C9223196}"},
+        {0x0501, "KSNODETYPE_PHONE_LINE", "{DFF21EE1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0502, "KSNODETYPE_TELEPHONE", "{DFF21EE2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0503, "KSNODETYPE_DOWN_LINE_PHONE", "{DFF21EE3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0601, "KSNODETYPE_ANALOG_CONNECTOR", "{DFF21FE1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0602, "KSNODETYPE_DIGITAL_AUDIO_INTERFACE", "{DFF21FE2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0603, "KSNODETYPE_LINE_CONNECTOR", "{DFF21FE3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0604, "KSNODETYPE_LEGACY_AUDIO_CONNECTOR", "{DFF21FE4-F70F-11D0-B917-00A0C9223196}"},
+        {0x0605, "KSNODETYPE_SPDIF_INTERFACE", "{DFF21FE5-F70F-11D0-B917-00A0C9223196}"},
+        {0x0606, "KSNODETYPE_1394_DA_STREAM", "{DFF21FE6-F70F-11D0-B917-00A0C9223196}"},
+        {0x0607, "KSNODETYPE_1394_DV_STREAM_SOUNDTRACK", "{DFF21FE7-F70F-11D0-B917-00A0C9223196}"},
+        {0x0701, "KSNODETYPE_LEVEL_CALIBRATION_NOISE_SOURCE", "{DFF220E1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0702, "KSNODETYPE_EQUALIZATION_NOISE", "{DFF220E2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0703, "KSNODETYPE_CD_PLAYER", "{DFF220E3-F70F-11D0-B917-00A0C9223196}"},
+        {0x0704, "KSNODETYPE_DAT_IO_DIGITAL_AUDIO_TAPE", "{DFF220E4-F70F-11D0-B917-00A0C9223196}"},
+        {0x0705, "KSNODETYPE_DCC_IO_DIGITAL_COMPACT_CASSETTE", "{DFF220E5-F70F-11D0-B917-00A0C9223196}"},
+        {0x0706, "KSNODETYPE_MINIDISK", "{DFF220E6-F70F-11D0-B917-00A0C9223196}"},
+        {0x0707, "KSNODETYPE_ANALOG_TAPE", "{DFF220E7-F70F-11D0-B917-00A0C9223196}"},
+        {0x0708, "KSNODETYPE_PHONOGRAPH", "{DFF220E8-F70F-11D0-B917-00A0C9223196}"},
+        {0x0709, "KSNODETYPE_VCR_AUDIO", "{DFF220E9-F70F-11D0-B917-00A0C9223196}"},
+        {0x070A, "KSNODETYPE_VIDEO_DISC_AUDIO", "{DFF220EA-F70F-11D0-B917-00A0C9223196}"},
+        {0x070B, "KSNODETYPE_DVD_AUDIO", "{DFF220EB-F70F-11D0-B917-00A0C9223196}"},
+        {0x070C, "KSNODETYPE_TV_TUNER_AUDIO", "{DFF220EC-F70F-11D0-B917-00A0C9223196}"},
+        {0x070D, "KSNODETYPE_SATELLITE_RECEIVER_AUDIO", "{DFF220ED-F70F-11D0-B917-00A0C9223196}"},
+        {0x070E, "KSNODETYPE_CABLE_TUNER_AUDIO", "{DFF220EE-F70F-11D0-B917-00A0C9223196}"},
+        {0x070F, "KSNODETYPE_DSS_AUDIO", "{DFF220EF-F70F-11D0-B917-00A0C9223196}"},
+        {0x0710, "KSNODETYPE_RADIO_RECEIVER", "{DFF220F0-F70F-11D0-B917-00A0C9223196}"},
+        {0x0711, "KSNODETYPE_RADIO_TRANSMITTER", "{DFF220F1-F70F-11D0-B917-00A0C9223196}"},
+        {0x0712, "KSNODETYPE_MULTITRACK_RECORDER", "{DFF220F2-F70F-11D0-B917-00A0C9223196}"},
+        {0x0713, "KSNODETYPE_SYNTHESIZER", "{DFF220F3-F70F-11D0-B917-00A0C9223196}"},
+    };
+    for (const auto& terminal : terminals) {
+        SCOPED_TRACE(terminal.name);
+        const GUID* category = usbaudio::TerminalTypeCategory(terminal.type);
+        ASSERT_NE(category, nullptr);
+        EXPECT_EQ(*category, Parse(terminal.value));
+        EXPECT_STREQ(usbaudio::KsNodeTypeName(category), terminal.name);
+    }
+    // USB types, and the first type past each group, have none.
+    for (USHORT type : {0x0100, 0x0101, 0x01FF, 0x0200, 0x0207, 0x0308, 0x0406, 0x0504, 0x0608, 0x0714, 0xFFFF}) {
+        EXPECT_EQ(usbaudio::TerminalTypeCategory(type), nullptr) << std::hex << type;
+    }
+}
+
+TEST(KsDeclarations, RecordSizesTheFilterReportsToTheAudioStack)
+{
+    EXPECT_EQ(sizeof(KSDATARANGE), 64u);
+    EXPECT_EQ(sizeof(KSDATARANGE_AUDIO), 88u);
+    EXPECT_EQ(sizeof(KSATTRIBUTE), 24u);
+    EXPECT_EQ(sizeof(PCPIN_DESCRIPTOR), 112u);
+    EXPECT_EQ(sizeof(PCNODE_DESCRIPTOR), 32u);
+    EXPECT_EQ(sizeof(PCCONNECTION_DESCRIPTOR), 16u);
+}
+
+TEST(KsDeclarations, VersionQueryAnswersForTheMachinesWindows)
+{
+    const struct {
+        ULONG machine;
+        bool vista;
+        bool win8;
+        bool winBlue;
+        bool win10;
+    } cases[] = {{NTDDI_VISTA, true, false, false, false},
+                 {NTDDI_WIN8, true, true, false, false},
+                 {NTDDI_WINBLUE, true, true, true, false},
+                 {NTDDI_WIN10, true, true, true, true}};
+    for (const auto& c : cases) {
+        sim::MachineOptions options;
+        options.windowsVersion = c.machine;
+        sim::Machine machine(options);
+        SCOPED_TRACE(testing::Message() << std::hex << c.machine);
+        EXPECT_EQ(RtlIsNtDdiVersionAvailable(NTDDI_VISTA) != FALSE, c.vista);
+        EXPECT_EQ(RtlIsNtDdiVersionAvailable(NTDDI_WIN8) != FALSE, c.win8);
+        EXPECT_EQ(RtlIsNtDdiVersionAvailable(NTDDI_WINBLUE) != FALSE, c.winBlue);
+        EXPECT_EQ(RtlIsNtDdiVersionAvailable(NTDDI_WIN10) != FALSE, c.win10);
+    }
+    sim::Machine machine;
+    EXPECT_TRUE(RtlIsNtDdiVersionAvailable(NTDDI_WIN10));
+}
+
+}  // namespace
