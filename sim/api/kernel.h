@@ -16,3 +16,5 @@
 #include "sim/api/ks.h"
 #include "sim/api/ksmedia.h"
 #include "sim/api/portcls.h"
+#include "sim/api/unknown.h"
+#include "sim/api/portcls_ports.h"

@@ -1,0 +1,126 @@
+#include "sim/pnp/pnp_manager.h"
+
+#include "sim/kernel/machine.h"
+#include "sim/pnp/device_tree.h"
+
+namespace sim::pnp {
+namespace {
+
+NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
+{
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+bool KnownDevice(PDEVICE_OBJECT pdo, const char* function)
+{
+    if (MachineDeviceTree().FindByPhysicalDeviceObject(pdo) != nullptr) {
+        return true;
+    }
+    Machine::Current().Verify().Report("invalid PDO", std::string(function) + ": not a physical device object");
+    return false;
+}
+
+// Sends one IRP to the top of the PDO's stack and waits for it. `fill` sets the stack location.
+template <class Fill> NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, NTSTATUS initial, Fill fill)
+{
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
+    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+    if (irp == nullptr) {
+        ObDereferenceObject(top);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    irp->IoStatus.Status = initial;
+    irp->IoStatus.Information = 0;
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+    stack->MajorFunction = major;
+    stack->MinorFunction = minor;
+    fill(stack);
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
+    IoCallDriver(top, irp);
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    const NTSTATUS status = irp->IoStatus.Status;
+    IoFreeIrp(irp);
+    ObDereferenceObject(top);
+    return status;
+}
+
+NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor)
+{
+    return SendToStack(pdo, IRP_MJ_PNP, minor, STATUS_NOT_SUPPORTED, [](PIO_STACK_LOCATION) {});
+}
+
+NTSTATUS SendDevicePower(PDEVICE_OBJECT pdo, UCHAR minor, DEVICE_POWER_STATE state)
+{
+    return SendToStack(pdo, IRP_MJ_POWER, minor, STATUS_NOT_SUPPORTED, [state](PIO_STACK_LOCATION stack) {
+        stack->Parameters.Power.Type = DevicePowerState;
+        stack->Parameters.Power.State.DeviceState = state;
+    });
+}
+
+}  // namespace
+
+NTSTATUS StartDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo)
+{
+    if (!KnownDevice(pdo, "StartDevice")) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    PDRIVER_ADD_DEVICE addDevice = driverObject->DriverExtension->AddDevice;
+    if (addDevice == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    NTSTATUS status = addDevice(driverObject, pdo);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_START_DEVICE, STATUS_NOT_SUPPORTED, [](PIO_STACK_LOCATION stack) {
+        stack->Parameters.StartDevice.AllocatedResources = nullptr;
+        stack->Parameters.StartDevice.AllocatedResourcesTranslated = nullptr;
+    });
+    if (!NT_SUCCESS(status)) {
+        SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+    }
+    return status;
+}
+
+NTSTATUS QueryRemoveDevice(PDEVICE_OBJECT pdo)
+{
+    if (!KnownDevice(pdo, "QueryRemoveDevice")) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    const NTSTATUS status = SendPnp(pdo, IRP_MN_QUERY_REMOVE_DEVICE);
+    if (!NT_SUCCESS(status)) {
+        SendPnp(pdo, IRP_MN_CANCEL_REMOVE_DEVICE);
+    }
+    return status;
+}
+
+NTSTATUS CancelRemoveDevice(PDEVICE_OBJECT pdo)
+{
+    return KnownDevice(pdo, "CancelRemoveDevice") ? SendPnp(pdo, IRP_MN_CANCEL_REMOVE_DEVICE) : STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS RemoveDevice(PDEVICE_OBJECT pdo)
+{
+    return KnownDevice(pdo, "RemoveDevice") ? SendPnp(pdo, IRP_MN_REMOVE_DEVICE) : STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS SurpriseRemoveDevice(PDEVICE_OBJECT pdo)
+{
+    return KnownDevice(pdo, "SurpriseRemoveDevice") ? SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL) : STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS QueryDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state)
+{
+    return KnownDevice(pdo, "QueryDevicePower") ? SendDevicePower(pdo, IRP_MN_QUERY_POWER, state)
+                                                : STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS SetDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state)
+{
+    return KnownDevice(pdo, "SetDevicePower") ? SendDevicePower(pdo, IRP_MN_SET_POWER, state) : STATUS_NO_SUCH_DEVICE;
+}
+
+}  // namespace sim::pnp

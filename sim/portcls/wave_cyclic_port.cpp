@@ -1,0 +1,174 @@
+#include "sim/portcls/wave_cyclic_port.h"
+
+#include "sim/kernel/machine.h"
+
+namespace sim::portcls {
+
+// {3C0C2B1E-6A4E-4F35-9D1A-7B2E50C1D0A4}
+const GUID WaveCyclicPort::kImplementationId = {
+    0x3C0C2B1E, 0x6A4E, 0x4F35, {0x9D, 0x1A, 0x7B, 0x2E, 0x50, 0xC1, 0xD0, 0xA4}};
+
+NTSTATUS PcNewPortImpl(PPORT* outPort, REFCLSID classId);
+
+WaveCyclicPort::~WaveCyclicPort() { ReleaseChildren(); }
+
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::QueryInterface(REFIID interfaceId, PVOID* object)
+{
+    if (object == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (IsEqualGUID(interfaceId, IID_IUnknown) || IsEqualGUID(interfaceId, IID_IPort) ||
+        IsEqualGUID(interfaceId, IID_IPortWaveCyclic)) {
+        *object = static_cast<IPortWaveCyclic*>(this);
+    } else if (IsEqualGUID(interfaceId, IID_IUnregisterSubdevice)) {
+        *object = static_cast<IUnregisterSubdevice*>(this);
+    } else if (IsEqualGUID(interfaceId, kImplementationId)) {
+        *object = this;
+    } else {
+        *object = nullptr;
+        return STATUS_INVALID_PARAMETER;
+    }
+    AddRef();
+    return STATUS_SUCCESS;
+}
+
+STDMETHODIMP_(ULONG) WaveCyclicPort::AddRef() { return ULONG(InterlockedIncrement(&references_)); }
+
+STDMETHODIMP_(ULONG) WaveCyclicPort::Release()
+{
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) {
+        delete this;
+    }
+    return ULONG(left);
+}
+
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::Init(PDEVICE_OBJECT deviceObject, PIRP, PUNKNOWN unknownMiniport,
+                                             PUNKNOWN unknownAdapter, PRESOURCELIST resourceList)
+{
+    if (KeGetCurrentIrql() != PASSIVE_LEVEL) {
+        Machine::Current().Verify().Report("IRQL", "IPortWaveCyclic::Init above PASSIVE_LEVEL");
+    }
+    if (deviceObject == nullptr || unknownMiniport == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (miniport_ != nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    PMINIPORTWAVECYCLIC miniport = nullptr;
+    NTSTATUS status = unknownMiniport->QueryInterface(IID_IMiniportWaveCyclic, reinterpret_cast<PVOID*>(&miniport));
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    deviceObject_ = deviceObject;
+    status = miniport->Init(unknownAdapter, resourceList, this);
+    PPCFILTER_DESCRIPTOR descriptor = nullptr;
+    if (NT_SUCCESS(status)) {
+        status = miniport->GetDescription(&descriptor);
+        if (NT_SUCCESS(status) && descriptor == nullptr) {
+            status = STATUS_UNSUCCESSFUL;
+        }
+    }
+    if (!NT_SUCCESS(status)) {
+        miniport->Release();
+        deviceObject_ = nullptr;
+        return status;
+    }
+    miniport_ = miniport;
+    descriptor_ = descriptor;
+    return STATUS_SUCCESS;
+}
+
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::GetDeviceProperty(DEVICE_REGISTRY_PROPERTY property, ULONG bufferLength,
+                                                          PVOID buffer, PULONG resultLength)
+{
+    AdapterDevice* adapter = deviceObject_ == nullptr ? nullptr : AdapterOf(deviceObject_, "GetDeviceProperty");
+    if (adapter == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    return IoGetDeviceProperty(adapter->pdo, property, bufferLength, buffer, resultLength);
+}
+
+// Registry keys through the port are not offered: the driver opens its device key itself.
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewRegistryKey(PREGISTRYKEY* key, PUNKNOWN, ULONG, ACCESS_MASK,
+                                                       POBJECT_ATTRIBUTES, ULONG, PULONG)
+{
+    if (key != nullptr) {
+        *key = nullptr;
+    }
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP_(VOID) WaveCyclicPort::Notify(PSERVICEGROUP serviceGroup)
+{
+    if (serviceGroup != nullptr) {
+        serviceGroup->RequestService();
+    }
+}
+
+// A USB adapter has no system DMA; its streams implement IDmaChannel over their own memory.
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewSlaveDmaChannel(PDMACHANNELSLAVE* channel, PUNKNOWN, PRESOURCELIST, ULONG,
+                                                           ULONG, BOOLEAN, DMA_SPEED)
+{
+    if (channel != nullptr) {
+        *channel = nullptr;
+    }
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewMasterDmaChannel(PDMACHANNEL* channel, PUNKNOWN, PRESOURCELIST, ULONG,
+                                                            BOOLEAN, BOOLEAN, DMA_WIDTH, DMA_SPEED)
+{
+    if (channel != nullptr) {
+        *channel = nullptr;
+    }
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::UnregisterSubdevice(PDEVICE_OBJECT deviceObject, PUNKNOWN unknown)
+{
+    return sim::portcls::UnregisterSubdevice(deviceObject, unknown);
+}
+
+void WaveCyclicPort::NotifyPower(POWER_STATE state)
+{
+    if (miniport_ == nullptr) {
+        return;
+    }
+    PPOWERNOTIFY notify = nullptr;
+    if (NT_SUCCESS(miniport_->QueryInterface(IID_IPowerNotify, reinterpret_cast<PVOID*>(&notify)))) {
+        notify->PowerChangeNotify(state);
+        notify->Release();
+    }
+}
+
+void WaveCyclicPort::ReleaseChildren()
+{
+    PMINIPORTWAVECYCLIC miniport = miniport_;
+    miniport_ = nullptr;
+    descriptor_ = nullptr;
+    if (miniport != nullptr) {
+        miniport->Release();
+    }
+}
+
+NTSTATUS PcNewPortImpl(PPORT* outPort, REFCLSID classId)
+{
+    if (outPort == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    *outPort = nullptr;
+    if (!IsEqualGUID(classId, CLSID_PortWaveCyclic)) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    auto* port = new (NonPagedPoolNx, kPortClsTag) WaveCyclicPort();
+    if (port == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    *outPort = static_cast<IPortWaveCyclic*>(port);
+    return STATUS_SUCCESS;
+}
+
+}  // namespace sim::portcls
+
+NTSTATUS NTAPI PcNewPort(PPORT* OutPort, REFCLSID ClassId) { return sim::portcls::PcNewPortImpl(OutPort, ClassId); }
