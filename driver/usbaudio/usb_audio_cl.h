@@ -21,6 +21,10 @@ public:
     explicit CUSBAudioCL(POOL_TYPE poolType);
     ~CUSBAudioCL() override = default;
 
+    // IRQL: DISPATCH_LEVEL. A completed capture transfer fails when a packet falls outside the
+    // capture figures; every other transfer keeps its status.
+    NTSTATUS CheckTransfer(NTSTATUS status, PURB urb, TransferContext* transferContext) override;
+
     // IRQL: PASSIVE_LEVEL. Called once by device start: the USB start sequence, then the model of
     // the descriptors it read. Failures come back unchanged.
     virtual NTSTATUS Init(PDEVICE_OBJECT lowerDevice, ULONG irpCount);
@@ -60,6 +64,25 @@ public:
     bool IsClockStable(ULONG direction);
     // IRQL: <= DISPATCH_LEVEL. 16.16 sample frames per packet at the direction's selected rate.
     ULONG GetNominalFeedback(ULONG direction) const;
+
+    // ---- Isochronous transfers. IRQL: <= DISPATCH_LEVEL. The stream engine issues render
+    // submissions one at a time; a transfer that needs more than 64 packets is refused before
+    // anything is allocated. ----
+    // `buffer` may be null when `mdl` describes the audio; periodMs sizes shared-clock transfers.
+    NTSTATUS SubmitRenderTransfer(PVOID buffer, PMDL mdl, ULONG length, ULONG periodMs, TransferCallback callback,
+                                  PVOID callbackContext);
+    NTSTATUS SubmitRenderTransfer(PVOID buffer, PMDL mdl, ULONG length, ULONG periodMs, TransferCallback callback,
+                                  PVOID callbackContext, ULONG startFrame);
+    // Goes out at the next possible frame; startFrame is only recorded in the URB.
+    NTSTATUS SubmitCaptureTransfer(PVOID buffer, ULONG length, TransferCallback callback, PVOID callbackContext,
+                                   ULONG startFrame);
+    // Reads the render feedback endpoint; the callback's byte count is the averaged 16.16 value.
+    NTSTATUS RecvFeedback(PVOID buffer, ULONG length, TransferCallback callback, PVOID callbackContext);
+    // Bytes periodMs milliseconds of render packets carry at a 16.16 feedback value.
+    ULONG GetRenderBytes(ULONG periodMs, ULONG feedbackValue) const;
+    // Room for 4 ms of feedback packets; 0 without a feedback pipe.
+    ULONG GetFeedbackBufferSize() const;
+    ULONG PacketsToBusIntervals(ULONG direction, ULONG packets) const;
 
     // ---- Control requests. IRQL: PASSIVE_LEVEL. Channel 0 is the master channel. ----
     NTSTATUS GetMute(CUSBAudioFeatureUnit* unit, ULONG channel, UCHAR* mute);
@@ -129,6 +152,33 @@ private:
         ULONG Interval;
         ULONG MaxBytesPerFrame;
     };
+
+    // How one render transfer is cut into packets.
+    enum class RenderPath { SharedClock, ExplicitFeedback, Pattern };
+    struct RenderPlan {
+        RenderPath Path;
+        ULONG Packets;
+        ULONG MaximumPackets;  // shared clock: packets of each size
+        ULONG NominalPackets;
+        ULONG MinimumPackets;
+        bool Rounded;  // explicit feedback: packets were added to fill a frame
+        bool LengthPrefixed;
+    };
+
+    NTSTATUS SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG periodMs, TransferCallback callback,
+                          PVOID callbackContext, ULONG transferFlags, ULONG startFrame);
+    bool RendersFromCaptureClock() const;
+    ULONG PacketSubSteps() const;
+    NTSTATUS PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs, RenderPlan* plan) const;
+    void LayOutSharedClock(const StreamingInterface* render, const RenderPlan& plan, ULONG length,
+                           struct _URB_ISOCH_TRANSFER* transfer) const;
+    void LayOutFeedback(StreamingInterface* render, const RenderPlan& plan, ULONG length,
+                        struct _URB_ISOCH_TRANSFER* transfer) const;
+    void LayOutPattern(const StreamingInterface* render, ULONG length, struct _URB_ISOCH_TRANSFER* transfer);
+    NTSTATUS LayOutLengthPrefixed(const StreamingInterface* render, PVOID buffer, PMDL mdl, ULONG length,
+                                  PUCHAR prefixed, struct _URB_ISOCH_TRANSFER* transfer);
+    static IO_COMPLETION_ROUTINE FeedbackComplete;
+    static ULONG AverageFeedback(StreamingInterface* render, PURB urb);
 
     PUSBD_INTERFACE_LIST_ENTRY CreateAudioInterfaceList(LONG* count);
     NTSTATUS RefreshInterfacePipes(StreamingInterface* record);

@@ -34,6 +34,7 @@ static_assert(offsetof(UNICODE_STRING, Buffer) == 8);
 static_assert(STATUS_SUCCESS == 0);
 static_assert(STATUS_PENDING == 0x00000103);
 static_assert(STATUS_TIMEOUT == 0x00000102);
+static_assert(STATUS_UNEXPECTED_IO_ERROR == static_cast<NTSTATUS>(0xC00000E9));
 static_assert(STATUS_DEVICE_BUSY == static_cast<NTSTATUS>(0x80000011));
 static_assert(STATUS_BUFFER_OVERFLOW == static_cast<NTSTATUS>(0x80000005));
 static_assert(STATUS_UNSUCCESSFUL == static_cast<NTSTATUS>(0xC0000001));
