@@ -84,11 +84,16 @@ void CUSBCL::RecycleIrp(PIRP irp)
     KeReleaseSpinLock(&m_IrpListLock, oldIrql);
 }
 
-TransferContext* CUSBCL::AllocateTransferContext()
+TransferContext* CUSBCL::AllocateTransferContext(PUSBD_PIPE_INFORMATION pipe, TransferCallback callback,
+                                                 PVOID callbackContext)
 {
     auto* context = static_cast<TransferContext*>(ExAllocateFromNPagedLookasideList(&m_TransferContexts));
     if (context != nullptr) {
         RtlZeroMemory(context, sizeof(TransferContext));
+        context->pipe = pipe;
+        context->callback = callback;
+        context->callbackContext = callbackContext;
+        context->owner = this;
     }
     return context;
 }

@@ -86,8 +86,10 @@ public:
     ULONG PacketsToFrames(ULONG packets, PUSBD_PIPE_INFORMATION pipe) const;
     PIRP AllocateIrp();
     void RecycleIrp(PIRP irp);
-    // Entries of the two lookaside lists; a context comes back zeroed.
-    TransferContext* AllocateTransferContext();
+    // Entries of the two lookaside lists; a context comes back zeroed but for its pipe, callback
+    // and owner (this object).
+    TransferContext* AllocateTransferContext(PUSBD_PIPE_INFORMATION pipe, TransferCallback callback,
+                                             PVOID callbackContext);
     void FreeTransferContext(TransferContext* transferContext);
     PURB AllocateIsoUrb();
     void FreeIsoUrb(PURB urb);

@@ -22,15 +22,11 @@ NTSTATUS CUSBCL::SubmitTransfer(PUSBD_PIPE_INFORMATION pipe, PVOID buffer, ULONG
         R9_TRACE("CUSBCL::SubmitTransfer: no pipe\n");
         return STATUS_INVALID_PARAMETER;
     }
-    TransferContext* context = AllocateTransferContext();
+    TransferContext* context = AllocateTransferContext(pipe, callback, callbackContext);
     if (context == nullptr) {
         R9_TRACE("CUSBCL::SubmitTransfer: no transfer context\n");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    context->callback = callback;
-    context->callbackContext = callbackContext;
-    context->owner = this;
-    context->pipe = pipe;
 
     PURB urb;
     if (pipe->PipeType == UsbdPipeTypeIsochronous) {

@@ -33,15 +33,11 @@ NTSTATUS CUSBAudioCL::RecvFeedback(PVOID buffer, ULONG length, TransferCallback 
         R9_TRACE("CUSBAudioCL::RecvFeedback: %u bytes need %u packets\n", unsigned(length), unsigned(packets));
         return STATUS_INVALID_PARAMETER;
     }
-    TransferContext* context = AllocateTransferContext();
+    TransferContext* context = AllocateTransferContext(pipe, callback, callbackContext);
     if (context == nullptr) {
         R9_TRACE("CUSBAudioCL::RecvFeedback: no transfer context\n");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    context->callback = callback;
-    context->callbackContext = callbackContext;
-    context->owner = this;
-    context->pipe = pipe;
     PURB urb = AllocateIsoUrb();
     if (urb == nullptr) {
         R9_TRACE("CUSBAudioCL::RecvFeedback: no isochronous URB\n");

@@ -168,15 +168,11 @@ NTSTATUS CUSBAudioCL::SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG p
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    TransferContext* context = AllocateTransferContext();
+    TransferContext* context = AllocateTransferContext(render->DataPipe, callback, callbackContext);
     if (context == nullptr) {
         R9_TRACE("CUSBAudioCL::SubmitRenderTransfer: no transfer context\n");
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    context->callback = callback;
-    context->callbackContext = callbackContext;
-    context->owner = this;
-    context->pipe = render->DataPipe;
 
     const ULONG prefixedLength = length + kLengthPrefixBytes * plan.Packets;
     PUCHAR prefixed = nullptr;
