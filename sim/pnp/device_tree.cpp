@@ -115,6 +115,24 @@ void DeviceTree::DetachPhysicalDeviceObject(PDEVICE_OBJECT pdo)
     }
 }
 
+bool DeviceTree::IsPresent(const std::u16string& instancePath) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& node : nodes_) {
+        if (node->pdo_ != nullptr && registry::NamesEqual(node->InstancePath(), instancePath)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void DeviceTree::SetService(DeviceNode& node, const std::u16string& service)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    node.identity_.service = service;
+    registry::MachineRegistry().SetString(node.EnumKeyPath(), u"Service", service);
+}
+
 DeviceNode* DeviceTree::FindByPhysicalDeviceObject(PDEVICE_OBJECT pdo) const
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -70,6 +70,10 @@ public:
     void AttachPhysicalDeviceObject(DeviceNode& node, PDEVICE_OBJECT pdo);
     void DetachPhysicalDeviceObject(PDEVICE_OBJECT pdo);
     DeviceNode* FindByPhysicalDeviceObject(PDEVICE_OBJECT pdo) const;
+    // Whether the node with this instance path has a physical device object (its device is there).
+    bool IsPresent(const std::u16string& instancePath) const;
+    // Records the function driver setup chose for a node (its Enum key's Service value).
+    void SetService(DeviceNode& node, const std::u16string& service);
 
 private:
     mutable std::mutex lock_;

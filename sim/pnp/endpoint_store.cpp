@@ -10,31 +10,11 @@ namespace {
 
 // KSDATAFORMAT_SUBTYPE_PCM.
 constexpr GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-constexpr ULONG kDeviceStateActive = 1;
 constexpr char16_t kDevicePathPrefix[] = u"{1}.";
 
 std::u16string FlowPath(EndpointFlow flow)
 {
     return std::u16string(kEndpointStorePath) + (flow == EndpointFlow::Render ? u"\\Render" : u"\\Capture");
-}
-
-// The endpoint of `flow` whose device path names `instancePath`, if there is one.
-std::u16string FindEndpoint(EndpointFlow flow, std::u16string_view instancePath)
-{
-    registry::Store& store = registry::MachineRegistry();
-    const std::u16string wanted = kDevicePathPrefix + std::u16string(instancePath);
-    for (const std::u16string& endpoint : store.SubkeyNames(FlowPath(flow))) {
-        registry::Value value;
-        if (!store.GetValue(EndpointPropertiesPath(flow, endpoint), kDevicePathProperty, value)) {
-            continue;
-        }
-        std::u16string stored(value.data.size() / sizeof(WCHAR), u'\0');
-        std::memcpy(stored.data(), value.data.data(), stored.size() * sizeof(WCHAR));
-        if (registry::NamesEqual(stored.substr(0, stored.find(u'\0')), wanted)) {
-            return endpoint;
-        }
-    }
-    return std::u16string();
 }
 
 // Endpoint GUIDs are random on Windows; here they come from the device and flow, so that a
@@ -90,6 +70,30 @@ std::vector<uint8_t> SerializeFormat(const WAVEFORMATEXTENSIBLE& format)
     return data;
 }
 
+std::u16string FindAudioEndpoint(EndpointFlow flow, std::u16string_view instancePath)
+{
+    registry::Store& store = registry::MachineRegistry();
+    const std::u16string wanted = kDevicePathPrefix + std::u16string(instancePath);
+    for (const std::u16string& endpoint : store.SubkeyNames(FlowPath(flow))) {
+        registry::Value value;
+        if (!store.GetValue(EndpointPropertiesPath(flow, endpoint), kDevicePathProperty, value)) {
+            continue;
+        }
+        std::u16string stored(value.data.size() / sizeof(WCHAR), u'\0');
+        std::memcpy(stored.data(), value.data.data(), stored.size() * sizeof(WCHAR));
+        if (registry::NamesEqual(stored.substr(0, stored.find(u'\0')), wanted)) {
+            return endpoint;
+        }
+    }
+    return std::u16string();
+}
+
+void SetEndpointState(EndpointFlow flow, std::u16string_view endpoint, ULONG deviceState)
+{
+    registry::MachineRegistry().SetDword(FlowPath(flow) + u"\\" + std::u16string(endpoint), u"DeviceState",
+                                         deviceState);
+}
+
 std::u16string EndpointPropertiesPath(EndpointFlow flow, std::u16string_view endpoint)
 {
     return FlowPath(flow) + u"\\" + std::u16string(endpoint) + u"\\Properties";
@@ -98,7 +102,7 @@ std::u16string EndpointPropertiesPath(EndpointFlow flow, std::u16string_view end
 std::u16string AddAudioEndpoint(EndpointFlow flow, std::u16string_view instancePath, const WAVEFORMATEXTENSIBLE& format,
                                 std::u16string_view friendlyName)
 {
-    std::u16string endpoint = FindEndpoint(flow, instancePath);
+    std::u16string endpoint = FindAudioEndpoint(flow, instancePath);
     if (!endpoint.empty()) {
         return endpoint;
     }

@@ -31,6 +31,10 @@ inline constexpr const char16_t* kFormatProperties[5] = {
 inline constexpr char16_t kDriverDeletedProperty[] = u"{a2a3fff4-353f-407c-9d86-1f9dc7d5a606},2";
 
 inline constexpr ULONG kVariantTypeBlob = 0x41;
+// DeviceState values (DEVICE_STATE_ACTIVE, DEVICE_STATE_NOTPRESENT): an endpoint whose device has
+// gone stays in the store, marked not present, until the device comes back.
+inline constexpr ULONG kDeviceStateActive = 1;
+inline constexpr ULONG kDeviceStateNotPresent = 4;
 inline constexpr size_t kFormatPropertyBytes = 8 + sizeof(WAVEFORMATEXTENSIBLE);
 
 enum class EndpointFlow { Render, Capture };
@@ -41,6 +45,11 @@ std::vector<uint8_t> SerializeFormat(const WAVEFORMATEXTENSIBLE& format);
 
 // "…\MMDevices\Audio\Render\{guid}\Properties".
 std::u16string EndpointPropertiesPath(EndpointFlow flow, std::u16string_view endpoint);
+
+// The endpoint of `flow` whose device path names `instancePath`; empty when there is none.
+std::u16string FindAudioEndpoint(EndpointFlow flow, std::u16string_view instancePath);
+// Sets an existing endpoint's DeviceState value.
+void SetEndpointState(EndpointFlow flow, std::u16string_view endpoint, ULONG deviceState);
 
 // Writes an endpoint for the device with `instancePath` (the five formats, the device path, the
 // friendly name, the property the driver deletes) and returns its key name, "{guid}". A device

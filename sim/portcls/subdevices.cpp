@@ -5,10 +5,12 @@
 // always, KSCATEGORY_RENDER when it has a streaming pin that data flows into (a sink the audio
 // stack writes to), KSCATEGORY_CAPTURE when it has one that data flows out of; the subdevice name
 // is their reference string, so a create on "<interface path>" reaches the adapter's device
-// object with the file name "\<name>".
+// object with the file name "\<name>". Once the interfaces are on, the audio service builds the
+// device's endpoints from the filter (sim/pnp/audio_endpoint_builder.h).
 #include <algorithm>
 
 #include "sim/kernel/machine.h"
+#include "sim/pnp/audio_endpoint_builder.h"
 #include "sim/portcls/portcls_sim.h"
 #include "sim/portcls/wave_cyclic_port.h"
 
@@ -239,8 +241,18 @@ NTSTATUS NTAPI PcRegisterSubdevice(PDEVICE_OBJECT DeviceObject, PWSTR Name, PUNK
     if (adapter->state != DeviceState::SurpriseRemoved) {
         SetInterfaces(*subdevice, true);
     }
-    std::lock_guard<std::mutex> guard(adapter->lock);
-    adapter->subdevices.push_back(std::move(subdevice));
+    const bool arrived = subdevice->enabled;
+    port->AddRef();
+    {
+        std::lock_guard<std::mutex> guard(adapter->lock);
+        adapter->subdevices.push_back(std::move(subdevice));
+    }
+    // The audio service reacts to the interfaces turning on; on Windows it runs in its own process,
+    // so it never holds PortCls's lock.
+    if (arrived) {
+        sim::pnp::OnAudioFilterArrival(adapter->pdo, *port->Descriptor());
+    }
+    port->Release();
     return STATUS_SUCCESS;
 }
 

@@ -22,6 +22,14 @@ std::unique_ptr<Store> MakeMachineRegistry()
           u"\\REGISTRY\\MACHINE\\HARDWARE\\DEVICEMAP", u"\\REGISTRY\\USER\\.DEFAULT"}) {
         store->CreatePath(path);
     }
+    // The audio service's endpoint store exists from Vista on, with or without audio devices.
+    if (RtlIsNtDdiVersionAvailable(NTDDI_VISTA)) {
+        for (const char16_t* path :
+             {u"\\REGISTRY\\MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Render",
+              u"\\REGISTRY\\MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture"}) {
+            store->CreatePath(path);
+        }
+    }
     store->CreateLink(kCurrentControlSetPath, kControlSetPath);
     return store;
 }

@@ -72,6 +72,7 @@ public:
     ULONG Port() const { return port_; }
     bool IsHighSpeed() const { return model_->Speed() == UsbSpeed::High; }
     bool Connected() const;
+    bool ConnectedLocked() const { return connected_; }
     uint32_t Enumerations() const;  // 1 after plugging, one more per port cycle
     void InjectFault(uint8_t endpointAddress, const PipeFault& fault);
     EndpointCounters Counters(uint8_t endpointAddress) const;

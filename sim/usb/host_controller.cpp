@@ -77,10 +77,21 @@ HostController::~HostController()
 
 BusDevice& HostController::Plug(std::unique_ptr<UsbDeviceModel> model)
 {
-    ULONG port;
+    // The lowest port no connected device occupies: a pulled device's port is free again (its
+    // device object stays with the controller until Plug and Play is done with it).
+    ULONG port = 1;
     {
         auto guard = Guard();
-        port = ULONG(devices_.size()) + 1;
+        for (bool taken = true; taken; ) {
+            taken = false;
+            for (const auto& device : devices_) {
+                if (device->ConnectedLocked() && device->Port() == port) {
+                    taken = true;
+                    ++port;
+                    break;
+                }
+            }
+        }
     }
     if (port > options_.rootPorts) {
         sim::Machine::Current().Verify().Report("USB root port unavailable",
