@@ -2,6 +2,7 @@
 // descriptor references point into the configuration descriptor set; any of them may be empty.
 #pragma once
 
+#include "driver/stream_direction.h"
 #include "platform/kernel.h"
 #include "platform/kernel_new.h"
 
@@ -9,9 +10,8 @@ class CUSBAudioEntity;
 
 namespace usbaudio {
 
-// Direction of a streaming interface: bit 7 of its first data endpoint's address.
-constexpr UCHAR kDirectionOut = 0;  // render
-constexpr UCHAR kDirectionIn = 1;   // capture
+using ::kDirectionIn;
+using ::kDirectionOut;
 
 // bDescriptorSubtype values inside a streaming interface.
 constexpr UCHAR kAsGeneral = 0x01;

@@ -83,6 +83,9 @@ public:
     // Room for 4 ms of feedback packets; 0 without a feedback pipe.
     ULONG GetFeedbackBufferSize() const;
     ULONG PacketsToBusIntervals(ULONG direction, ULONG packets) const;
+    // Render is paced by capture: one clock for both directions, or an implicit-feedback capture
+    // endpoint.
+    bool RendersFromCaptureClock() const;
 
     // ---- Control requests. IRQL: PASSIVE_LEVEL. Channel 0 is the master channel. ----
     NTSTATUS GetMute(CUSBAudioFeatureUnit* unit, ULONG channel, UCHAR* mute);
@@ -167,7 +170,6 @@ private:
 
     NTSTATUS SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG periodMs, TransferCallback callback,
                           PVOID callbackContext, ULONG transferFlags, ULONG startFrame);
-    bool RendersFromCaptureClock() const;
     ULONG PacketSubSteps() const;
     NTSTATUS PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs, RenderPlan* plan) const;
     void LayOutSharedClock(const StreamingInterface* render, const RenderPlan& plan, ULONG length,

@@ -19,6 +19,13 @@
 WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR SourceCharacter);
 
 void NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
+// An empty counted string over a caller's buffer (inline in wdm.h as well).
+inline void RtlInitEmptyUnicodeString(PUNICODE_STRING UnicodeString, PWCHAR Buffer, USHORT BufferSize)
+{
+    UnicodeString->Length = 0;
+    UnicodeString->MaximumLength = BufferSize;
+    UnicodeString->Buffer = Buffer;
+}
 void NTAPI RtlInitAnsiString(PANSI_STRING DestinationString, PCSTR SourceString);
 void NTAPI RtlCopyUnicodeString(PUNICODE_STRING DestinationString, PCUNICODE_STRING SourceString);
 NTSTATUS NTAPI RtlAppendUnicodeToString(PUNICODE_STRING Destination, PCWSTR Source);

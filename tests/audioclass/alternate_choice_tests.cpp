@@ -15,8 +15,6 @@ namespace {
 
 using namespace sim::usb;
 using sim::devices::SampleRateSubrange;
-using usbaudio::kDirectionIn;
-using usbaudio::kDirectionOut;
 
 constexpr USHORT kTagPcm = 1;
 constexpr USHORT kTagIeeeFloat = 3;

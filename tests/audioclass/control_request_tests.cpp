@@ -157,13 +157,13 @@ TEST_F(ControlRequestTest, ClockValidity)
     CUSBAudioCL& driver = Start(Device20(SelectedClocks(), kSelector), UsbSpeed::High);
     Function().SetLockTime(kClockA, 50 * kMillisecond);
     Function().SetNeverValid(kClockB);
-    EXPECT_TRUE(driver.IsClockStable(usbaudio::kDirectionOut));
+    EXPECT_TRUE(driver.IsClockStable(kDirectionOut));
 
     ASSERT_EQ(Clock(kClockA)->SetSampleRate(44100), STATUS_SUCCESS);
     const int64_t changed = machine_.Now();
     int64_t validAt = 0;
     while (validAt == 0 && machine_.Now() - changed < 100 * kMillisecond) {
-        if (driver.IsClockStable(usbaudio::kDirectionOut)) {
+        if (driver.IsClockStable(kDirectionOut)) {
             validAt = machine_.Now();
         } else {
             Sleep(1);
@@ -175,7 +175,7 @@ TEST_F(ControlRequestTest, ClockValidity)
 
     Function().SetSelectorPosition(kSelector, 2);
     Sleep(1000);
-    EXPECT_FALSE(driver.IsClockStable(usbaudio::kDirectionIn));
+    EXPECT_FALSE(driver.IsClockStable(kDirectionIn));
     EXPECT_FALSE(Clock(kClockB)->IsValid());
 }
 
@@ -184,8 +184,8 @@ TEST_F(ControlRequestTest, ClockWithoutValidityControlIsValidUnasked)
     CUSBAudioCL& driver = Start(Device20(OneClock(kFrequencyReadWriteOnly), kClockA), UsbSpeed::High);
     Function().SetNeverValid(kClockA);
     const uint64_t before = ControlTransfers();
-    EXPECT_TRUE(driver.IsClockStable(usbaudio::kDirectionOut));
-    EXPECT_TRUE(driver.IsClockStable(usbaudio::kDirectionIn));
+    EXPECT_TRUE(driver.IsClockStable(kDirectionOut));
+    EXPECT_TRUE(driver.IsClockStable(kDirectionIn));
     EXPECT_EQ(ControlTransfers(), before);
 }
 
@@ -377,13 +377,13 @@ TEST_F(ControlRequestTest, DeviceSampleRateSetsBothDirections)
     uint64_t before = ControlTransfers();
     EXPECT_EQ(driver.SetSampleRate(96000), STATUS_SUCCESS);
     EXPECT_EQ(ControlTransfers(), before + 2);
-    EXPECT_EQ(r9.CurrentRate(usbaudio::kDirectionOut), 96000u);
-    EXPECT_EQ(r9.CurrentRate(usbaudio::kDirectionIn), 96000u);
+    EXPECT_EQ(r9.CurrentRate(kDirectionOut), 96000u);
+    EXPECT_EQ(r9.CurrentRate(kDirectionIn), 96000u);
     EXPECT_EQ(driver.GetCurrentRate(), 96000u);
 
     EXPECT_EQ(driver.SetSampleRate(12345), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(driver.GetCurrentRate(), 12345u);
-    EXPECT_EQ(r9.CurrentRate(usbaudio::kDirectionOut), 96000u);
+    EXPECT_EQ(r9.CurrentRate(kDirectionOut), 96000u);
 }
 
 TEST_F(ControlRequestTest, DeviceSampleRateOnAudioClass10HasNoClockToSet)
@@ -393,7 +393,7 @@ TEST_F(ControlRequestTest, DeviceSampleRateOnAudioClass10HasNoClockToSet)
     EXPECT_EQ(driver.SetSampleRate(44100), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(ControlTransfers(), before);
     EXPECT_EQ(driver.GetCurrentRate(), 44100u);
-    EXPECT_TRUE(driver.IsClockStable(usbaudio::kDirectionOut));
+    EXPECT_TRUE(driver.IsClockStable(kDirectionOut));
 }
 
 // The second interface refuses: the failure comes back, the first keeps the mode the device took.

@@ -62,8 +62,8 @@ struct FixtureFact {
 };
 
 const ULONG N = kNoEntity;
-constexpr UCHAR kOut = usbaudio::kDirectionOut;
-constexpr UCHAR kIn = usbaudio::kDirectionIn;
+constexpr UCHAR kOut = kDirectionOut;
+constexpr UCHAR kIn = kDirectionIn;
 
 const FixtureFact kFixtures[] = {
     {"behringer_umc202hd_192k",

@@ -16,8 +16,6 @@ namespace audioclasstest {
 namespace {
 
 using namespace sim::usb;
-using usbaudio::kDirectionIn;
-using usbaudio::kDirectionOut;
 
 constexpr USHORT kTagPcm = 1;
 constexpr ULONG kTwoMilliseconds = 2;

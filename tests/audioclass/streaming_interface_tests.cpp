@@ -170,8 +170,8 @@ TEST_F(StreamingInterfaceTest, DirectionComesFromAlternateOnesFirstEndpoint)
                                        Streaming20(2, 1, 0x02), Streaming20(3, 1, 0x03)}),
                         true);
     ASSERT_EQ(device->status, STATUS_SUCCESS);
-    EXPECT_EQ(device->Interface(1)->Direction, usbaudio::kDirectionIn);
-    EXPECT_EQ(device->Interface(2)->Direction, usbaudio::kDirectionOut);
+    EXPECT_EQ(device->Interface(1)->Direction, kDirectionIn);
+    EXPECT_EQ(device->Interface(2)->Direction, kDirectionOut);
     EXPECT_EQ(device->model.GetCaptureInterface(), device->Interface(1));
     EXPECT_EQ(device->model.GetRenderInterface(), device->Interface(2));
     EXPECT_EQ(device->Interface(1)->Terminal, device->Entity(4));
@@ -344,15 +344,15 @@ TEST_F(StreamingInterfaceTest, CurrentAlternatePerDirection)
     auto device = Parse(
         Configuration({ControlInterface(0), Control20(), Streaming20(1, 1, 0x01), Streaming20(2, 4, 0x82)}), true);
     ASSERT_EQ(device->status, STATUS_SUCCESS);
-    EXPECT_EQ(device->model.GetCurrentAlternate(usbaudio::kDirectionOut), 0u);
+    EXPECT_EQ(device->model.GetCurrentAlternate(kDirectionOut), 0u);
     device->model.GetCaptureInterface()->CurrentAlternate = 1;
-    EXPECT_EQ(device->model.GetCurrentAlternate(usbaudio::kDirectionIn), 1u);
-    EXPECT_EQ(device->model.GetCurrentAlternate(usbaudio::kDirectionOut), 0u);
+    EXPECT_EQ(device->model.GetCurrentAlternate(kDirectionIn), 1u);
+    EXPECT_EQ(device->model.GetCurrentAlternate(kDirectionOut), 0u);
 
     auto renderOnly = Parse(Configuration({ControlInterface(0), Control20(), Streaming20(1, 1, 0x01)}), true);
     ASSERT_EQ(renderOnly->status, STATUS_SUCCESS);
     renderOnly->model.GetRenderInterface()->CurrentAlternate = 1;
-    EXPECT_EQ(renderOnly->model.GetCurrentAlternate(usbaudio::kDirectionIn), 0u);
+    EXPECT_EQ(renderOnly->model.GetCurrentAlternate(kDirectionIn), 0u);
 }
 
 // The quirk lists are one table: the vendor-class devices are also configured with every

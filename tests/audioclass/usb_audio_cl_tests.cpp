@@ -63,7 +63,7 @@ TEST_F(UsbAudioInitTest, BuildsTheModelOfBothR9Variants)
                          EXPECT_NE(model.GetRenderInterface()->Alternates[1].FeedbackEndpoint, nullptr);
                          // Render follows its feedback endpoint, not the capture stream.
                          EXPECT_FALSE(model.IsClockShared());
-                         EXPECT_EQ(driver.GetCurrentAlternate(usbaudio::kDirectionOut), 0u);
+                         EXPECT_EQ(driver.GetCurrentAlternate(kDirectionOut), 0u);
                      }),
               STATUS_SUCCESS);
     EXPECT_EQ(InitOn(std::make_unique<sim::devices::R9Device>(sim::devices::R9Variant::SharedClock),

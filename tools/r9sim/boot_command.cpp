@@ -1,13 +1,17 @@
-// r9sim boot: starts a machine, lets simulated time pass on it and reports what it saw.
+// r9sim boot: starts a machine with the driver package installed and the R9 plugged in, lets
+// simulated time pass on it, pulls the device out and reports what it saw.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "platform/kernel.h"
 #include "sim/kernel/machine.h"
 #include "sim/registry/machine_registry.h"
+#include "sim/usb/host_controller.h"
 #include "tools/r9sim/commands.h"
+#include "tools/r9sim/plugged_device.h"
 
 namespace r9sim {
 
@@ -16,7 +20,10 @@ namespace {
 void PrintBootHelp()
 {
     std::printf(
-        "usage: r9sim boot [--realtime] [--processors N] [--seconds S] [--registry FILE]\n"
+        "usage: r9sim boot [--device r9|r9-uac1|none] [--realtime] [--processors N] [--seconds S]\n"
+        "                  [--registry FILE]\n"
+        "  --device D      what is plugged into the USB port: the R9 (default), its full-speed Audio\n"
+        "                  Class 1.0 variant, or nothing\n"
         "  --realtime      the clock follows the host clock (default: virtual time)\n"
         "  --processors N  simulated processors, 1 to 64 (default 2)\n"
         "  --seconds S     simulated seconds to let pass, 0 to 86400 (default 10)\n"
@@ -42,12 +49,16 @@ int RunBoot(const Arguments& arguments)
     sim::MachineOptions options;
     long seconds = 10;
     std::string registryFile;
+    std::string device = "r9";
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         long value = 0;
         if (argument == "--help") {
             PrintBootHelp();
             return 0;
+        } else if (argument == "--device" && i + 1 < arguments.size() &&
+                   (arguments[i + 1] == "none" || arguments[i + 1] == "r9" || arguments[i + 1] == "r9-uac1")) {
+            device = arguments[++i];
         } else if (argument == "--realtime") {
             options.clock = sim::ClockMode::Realtime;
         } else if (argument == "--processors" && i + 1 < arguments.size() &&
@@ -79,7 +90,18 @@ int RunBoot(const Arguments& arguments)
     }
     std::printf("clock: %s\n", options.clock == sim::ClockMode::Virtual ? "virtual" : "realtime");
     std::printf("processors: %lu\n", static_cast<unsigned long>(KeQueryActiveProcessorCount(nullptr)));
-    machine.RunFor(int64_t(seconds) * 1000000000LL);
+    {
+        sim::usb::HostController usb;
+        std::unique_ptr<PluggedDevice> plugged;
+        sim::devices::R9Variant variant;
+        if (ParseVariant(device, variant)) {
+            plugged = std::make_unique<PluggedDevice>(usb, variant);
+        }
+        machine.RunFor(int64_t(seconds) * 1000000000LL);
+        if (plugged != nullptr) {
+            plugged->Unplug();
+        }
+    }
     LARGE_INTEGER frequency;
     LARGE_INTEGER counter = KeQueryPerformanceCounter(&frequency);
     std::printf("uptime: %.3f s (performance counter %lld at %lld Hz)\n",

@@ -1,0 +1,85 @@
+// A machine with one USB host controller and the R9 on it, and the driver tvr9audio as Windows
+// would load it: settings and saved endpoint formats can be put in place before the device is
+// plugged, and the adapter, the filter and the device inspected afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/adapter/usb_audio_adapter.h"
+#include "sim/devices/r9/r9_device.h"
+#include "sim/kernel/machine.h"
+#include "sim/pnp/device_tree.h"
+#include "sim/usb/host_controller.h"
+
+// What the tests reach inside the adapter: the run counts, which only the stream engine moves,
+// and the direction it gives a pin.
+class UsbAudioAdapterTestAccess {
+public:
+    static void SetRunCount(UsbAudioAdapter& adapter, StreamDirection direction, ULONG count)
+    {
+        adapter.m_RunCount[direction] = count;
+    }
+    static NTSTATUS PinDirection(UsbAudioAdapter& adapter, ULONG pin, StreamDirection* direction)
+    {
+        return adapter.PinDirection(pin, direction);
+    }
+};
+
+namespace adaptertest {
+
+struct BenchOptions {
+    sim::devices::R9Variant variant = sim::devices::R9Variant::HighSpeedUac2;
+    ULONG windowsVersion = NTDDI_WIN10;
+    sim::usb::HostControllerOptions controller;
+    // Whether the device takes the PCM/DSD mode request.
+    bool dsdModeRequest = true;
+};
+
+
+class AdapterBench {
+public:
+    explicit AdapterBench(BenchOptions options = {});
+    ~AdapterBench();
+    AdapterBench(const AdapterBench&) = delete;
+    AdapterBench& operator=(const AdapterBench&) = delete;
+
+    // Before Plug: a REG_DWORD in the device's hardware key; endpoints with a saved format.
+    void SetDeviceSetting(const std::u16string& name, ULONG value);
+    void SaveEndpointFormats(ULONG rate);
+
+    // Plugs the R9 in; Plug and Play starts the driver on it. Returns the start's status.
+    NTSTATUS Plug();
+    // Surprise removal and removal, as when the cable is pulled; the driver then unloads.
+    void Unplug();
+
+    bool Started() const;
+    UsbAudioAdapter& Adapter() const;
+    PDEVICE_OBJECT Fdo() const;
+    sim::devices::R9Device& Device() const { return *device_; }
+    sim::usb::BusDevice& Bus() const { return *bus_; }
+    const sim::pnp::DeviceNode& Node() const { return *node_; }
+    sim::Machine& Machine() { return machine_; }
+
+    // The names of the wave filters registered for the device, in registration order.
+    std::vector<std::u16string> FilterNames() const;
+    bool HasSetting(const std::u16string& name, ULONG* value = nullptr) const;
+    // The rate of the saved format of the device's render (0) or capture (1) endpoint; 0 when none.
+    ULONG EndpointRate(int flow) const;
+    bool EndpointHasDeletedProperty(int flow) const;
+
+private:
+    sim::Machine machine_;
+    BenchOptions options_;
+    std::unique_ptr<sim::usb::HostController> usb_;
+    sim::devices::R9Device* device_ = nullptr;
+    sim::usb::BusDevice* bus_ = nullptr;
+    sim::pnp::DeviceNode* node_ = nullptr;
+    PDRIVER_OBJECT driver_ = nullptr;
+    bool removed_ = false;
+};
+
+}  // namespace adaptertest

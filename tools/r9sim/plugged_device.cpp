@@ -1,0 +1,69 @@
+#include "tools/r9sim/plugged_device.h"
+
+#include <cstdio>
+
+#include "sim/kernel/machine.h"
+#include "sim/pnp/driver_store.h"
+#include "sim/pnp/endpoint_store.h"
+#include "sim/pnp/plug_and_play.h"
+#include "sim/portcls/portcls_sim.h"
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
+
+namespace r9sim {
+
+bool ParseVariant(const std::string& name, sim::devices::R9Variant& variant)
+{
+    if (name == "r9") {
+        variant = sim::devices::R9Variant::HighSpeedUac2;
+    } else if (name == "r9-uac1") {
+        variant = sim::devices::R9Variant::FullSpeedUac1;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant) : usb_(usb)
+{
+    sim::pnp::InstallDriver({u"tvr9audio", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}});
+    auto model = std::make_unique<sim::devices::R9Device>(variant);
+    sim::devices::R9Device& r9 = *model;
+    sim::pnp::PlugResult result = sim::pnp::PlugDevice(usb_, std::move(model));
+    device_ = &result.device;
+    started_ = result.status == STATUS_SUCCESS;
+    std::printf("device: %s\n", result.node != nullptr ? sim::Utf16ToUtf8(result.node->InstancePath()).c_str() : "(unnamed)");
+    std::printf("driver: tvr9audio %s (0x%08X)\n", started_ ? "started" : "did not start", unsigned(result.status));
+    if (!started_) {
+        return;
+    }
+    if (variant == sim::devices::R9Variant::FullSpeedUac1) {
+        // Audio Class 1.0 has no clock entity: each endpoint takes its rate when a stream starts.
+        std::printf("device rate: set on the endpoints when a stream starts (now %u Hz)\n",
+                    unsigned(r9.CurrentRate(0)));
+    } else {
+        std::printf("device rate: %u Hz render, %u Hz capture\n", unsigned(r9.CurrentRate(0)),
+                    unsigned(r9.CurrentRate(1)));
+    }
+    for (const sim::portcls::RegisteredSubdevice& subdevice : sim::portcls::RegisteredSubdevices()) {
+        std::printf("wave filter: %s\n", sim::Utf16ToUtf8(subdevice.name).c_str());
+        for (const std::u16string& path : subdevice.interfacePaths) {
+            std::printf("  interface: %s\n", sim::Utf16ToUtf8(path).c_str());
+        }
+    }
+}
+
+void PluggedDevice::Unplug()
+{
+    if (device_ == nullptr) {
+        return;
+    }
+    const NTSTATUS status = sim::pnp::UnplugDevice(usb_, *device_);
+    device_ = nullptr;
+    const bool unloaded = sim::pnp::LoadedDriver(u"tvr9audio") == nullptr;
+    const bool clean = sim::Machine::Current().Verify().Reports().empty();
+    std::printf("unplugged: removal 0x%08X, driver %s, %s\n", unsigned(status), unloaded ? "unloaded" : "still loaded",
+                clean ? "nothing left behind" : "the verifier reported problems");
+}
+
+}  // namespace r9sim

@@ -1,0 +1,32 @@
+// The R9 plugged into a booted machine with the driver package installed: Plug and Play loads
+// tvr9audio and starts it on the device, and r9sim reports what the user would see in Device
+// Manager and the sound settings.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "sim/devices/r9/r9_device.h"
+#include "sim/usb/host_controller.h"
+
+namespace r9sim {
+
+class PluggedDevice {
+public:
+    // Installs the driver and plugs the device; prints the start's outcome, the device rate and
+    // the wave filters with their device interfaces.
+    PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant);
+    // Pulls the device out and reports whether the driver unloaded without leaving anything.
+    void Unplug();
+    bool Started() const { return started_; }
+
+private:
+    sim::usb::HostController& usb_;
+    sim::usb::BusDevice* device_ = nullptr;
+    bool started_ = false;
+};
+
+// "r9" or "r9-uac1"; false for any other name.
+bool ParseVariant(const std::string& name, sim::devices::R9Variant& variant);
+
+}  // namespace r9sim
