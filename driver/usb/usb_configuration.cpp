@@ -1,26 +1,9 @@
 // Configuration and alternate-setting selection, and the interface table the USB stack's answers
 // fill: one copy of USBD_INTERFACE_INFORMATION per configured interface, guarded by the interface
 // mutex against FindPipe.
+#include "driver/mutex_holder.h"
 #include "driver/trace.h"
 #include "driver/usb/usb_device.h"
-
-namespace {
-
-class InterfaceLock {
-public:
-    explicit InterfaceLock(PKMUTEX mutex) : mutex_(mutex)
-    {
-        KeWaitForSingleObject(mutex_, Executive, KernelMode, FALSE, nullptr);
-    }
-    ~InterfaceLock() { KeReleaseMutex(mutex_, FALSE); }
-    InterfaceLock(const InterfaceLock&) = delete;
-    InterfaceLock& operator=(const InterfaceLock&) = delete;
-
-private:
-    PKMUTEX mutex_;
-};
-
-}  // namespace
 
 // IRQL: PASSIVE_LEVEL.
 PUSBD_INTERFACE_LIST_ENTRY CUSBCL::CreateInterfaceList(LONG* count)
@@ -68,7 +51,7 @@ NTSTATUS CUSBCL::ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY interfaceList, 
     NTSTATUS status = SubmitUrb(urb);
     if (NT_SUCCESS(status)) {
         m_ConfigurationHandle = urb->UrbSelectConfiguration.ConfigurationHandle;
-        InterfaceLock lock(&m_InterfaceMutex);
+        MutexHolder lock(&m_InterfaceMutex);
         FreeInterfaceTable();
         const ULONG bytes = ULONG(count) * sizeof(PUSBD_INTERFACE_INFORMATION);
         m_Interfaces =
@@ -106,7 +89,7 @@ NTSTATUS CUSBCL::SelectAlternate(UCHAR interfaceNumber, UCHAR alternate)
         R9_TRACE("CUSBCL::SelectAlternate: no configuration descriptor\n");
         return STATUS_UNSUCCESSFUL;
     }
-    InterfaceLock lock(&m_InterfaceMutex);
+    MutexHolder lock(&m_InterfaceMutex);
     if (m_Interfaces == nullptr) {
         R9_TRACE("CUSBCL::SelectAlternate: not configured\n");
         return STATUS_UNSUCCESSFUL;
@@ -165,7 +148,7 @@ NTSTATUS CUSBCL::SelectAlternate(UCHAR interfaceNumber, UCHAR alternate)
 // IRQL: PASSIVE_LEVEL (it takes the interface mutex).
 PUSBD_PIPE_INFORMATION CUSBCL::FindPipe(UCHAR endpointAddress)
 {
-    InterfaceLock lock(&m_InterfaceMutex);
+    MutexHolder lock(&m_InterfaceMutex);
     for (LONG i = 0; i < m_InterfaceCount && m_Interfaces != nullptr; ++i) {
         PUSBD_INTERFACE_INFORMATION information = m_Interfaces[i];
         if (information == nullptr) {

@@ -12,6 +12,16 @@ class StartedR9 : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(bench_.Plug(), STATUS_SUCCESS); }
     UsbAudioAdapter& Adapter() { return bench_.Adapter(); }
+    // Puts the direction on the alternate of its widest PCM format at the device rate.
+    void SelectWidestFormat(StreamDirection direction)
+    {
+        ULONG channels = 0, bits = 0;
+        ASSERT_EQ(Adapter().UsbAudio().GetStreamFormat(direction, WAVE_FORMAT_PCM, 44100, &channels, &bits),
+                  STATUS_SUCCESS);
+        ASSERT_EQ(Adapter().UsbAudio().SelectStreamingFormat(direction, WAVE_FORMAT_PCM, channels, bits, 44100, 8,
+                                                             nullptr, nullptr, nullptr),
+                  STATUS_SUCCESS);
+    }
 
     AdapterBench bench_;
 };
@@ -179,12 +189,7 @@ TEST_F(StartedR9, SignalProcessingModesOfStreamingPinsOnly)
 
 TEST_F(StartedR9, PowerToTheSameStateDoesNothing)
 {
-    ULONG channels = 0, bits = 0;
-    ASSERT_EQ(Adapter().UsbAudio().GetStreamFormat(kDirectionOut, WAVE_FORMAT_PCM, 44100, &channels, &bits),
-              STATUS_SUCCESS);
-    ASSERT_EQ(Adapter().UsbAudio().SelectStreamingFormat(kDirectionOut, WAVE_FORMAT_PCM, channels, bits, 44100, 8,
-                                                         nullptr, nullptr, nullptr),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(SelectWidestFormat(kDirectionOut));
     const uint8_t alternate = bench_.Device().Alternate(r9::kRenderInterface);
     ASSERT_NE(alternate, 0);
     EXPECT_EQ(sim::pnp::SetDevicePower(bench_.Bus().Pdo(), PowerDeviceD0), STATUS_SUCCESS);
@@ -195,12 +200,7 @@ TEST_F(StartedR9, PowerToTheSameStateDoesNothing)
 TEST_F(StartedR9, ReturnToD0SelectsZeroBandwidthAndResendsTheDsdMode)
 {
     ASSERT_EQ(Adapter().SetDsdMode(1), STATUS_SUCCESS);
-    ULONG channels = 0, bits = 0;
-    ASSERT_EQ(Adapter().UsbAudio().GetStreamFormat(kDirectionIn, WAVE_FORMAT_PCM, 44100, &channels, &bits),
-              STATUS_SUCCESS);
-    ASSERT_EQ(Adapter().UsbAudio().SelectStreamingFormat(kDirectionIn, WAVE_FORMAT_PCM, channels, bits, 44100, 1,
-                                                         nullptr, nullptr, nullptr),
-              STATUS_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(SelectWidestFormat(kDirectionIn));
     ASSERT_NE(bench_.Device().Alternate(r9::kCaptureInterface), 0);
 
     EXPECT_EQ(sim::pnp::SetDevicePower(bench_.Bus().Pdo(), PowerDeviceD3), STATUS_SUCCESS);
