@@ -149,9 +149,16 @@ std::vector<Completion> CompletionProbe::Wait(size_t count)
 
 CUSBAudioCL& TransferTest::Start(std::unique_ptr<StreamingDevice> device)
 {
+    StreamingDevice* scripted = device.get();
+    CUSBAudioCL& driver = StartOn(std::move(device));
+    device_ = scripted;
+    return driver;
+}
+
+CUSBAudioCL& TransferTest::StartOn(std::unique_ptr<UsbDeviceModel> device)
+{
     Stop();
     usb_ = std::make_unique<HostController>();
-    device_ = device.get();
     BusDevice& bus = usb_->Plug(std::move(device));
     driver_ = new (NonPagedPoolNx, kDefaultPoolTag) CUSBAudioCL(NonPagedPoolNx);
     EXPECT_EQ(driver_->Init(bus.Pdo(), 16), STATUS_SUCCESS);

@@ -77,6 +77,7 @@ protected:
 
     // Plugs the device, starts and configures the driver (the test fails when either fails).
     CUSBAudioCL& Start(std::unique_ptr<StreamingDevice> device);
+    CUSBAudioCL& StartOn(std::unique_ptr<sim::usb::UsbDeviceModel> device);
     // Selects a PCM render or capture format for 1-ms periods.
     void Select(ULONG direction, ULONG bits, ULONG rate);
     // Deletes the driver once the last completion routine has returned; the pool must be empty.

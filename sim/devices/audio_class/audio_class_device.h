@@ -1,7 +1,8 @@
 // A USB device that is an Audio Class function and nothing more: built from any descriptor set (a
 // test's own, a dump of a real device), it answers the class requests through its
 // AudioClassFunction, every clock offering 44.1 to 192 kHz. Its isochronous endpoints take every
-// packet and send nothing. The R9 is one with its own rates and endpoints.
+// packet and send nothing; AudioEngineDevice is one whose endpoints move audio on its clocks, and
+// the R9 is one of those with its own rates.
 #pragma once
 
 #include "sim/devices/audio_class/audio_class_function.h"

@@ -119,9 +119,17 @@ void AddEntity(AudioFunctionLayout& layout, const Descriptor& d)
 
 void AddFormat(StreamingAlternateLayout& alternate, const Descriptor& d, bool audioClass20)
 {
-    if (audioClass20 || d.Byte(3) != kFormatTypeI) {
+    if (d.Byte(3) != kFormatTypeI) {
         return;
     }
+    if (audioClass20) {
+        alternate.subslotBytes = d.Byte(4);
+        alternate.bitResolution = d.Byte(5);
+        return;
+    }
+    alternate.channels = d.Byte(4);
+    alternate.subslotBytes = d.Byte(5);
+    alternate.bitResolution = d.Byte(6);
     const uint8_t count = d.Byte(7);
     if (count == 0) {
         alternate.continuous = true;
@@ -190,6 +198,9 @@ std::optional<AudioFunctionLayout> ParseAudioFunction(const Bytes& configuration
         } else if (place == Place::Streaming && alternate != nullptr) {
             if (d.Type() == kCsInterface && d.Subtype() == kAsGeneral && alternate->terminalLink == 0) {
                 alternate->terminalLink = d.Byte(3);
+                if (layout.audioClass20) {
+                    alternate->channels = d.Byte(10);
+                }
             } else if (d.Type() == kCsInterface && d.Subtype() == kFormatType) {
                 AddFormat(*alternate, d, layout.audioClass20);
             } else if (d.Type() == USB_ENDPOINT_DESCRIPTOR_TYPE && d.Length() >= 7) {
@@ -197,6 +208,8 @@ std::optional<AudioFunctionLayout> ParseAudioFunction(const Bytes& configuration
                 // A 1.0 synch endpoint has no usage bits; it is the one the data endpoint names.
                 if (data) {
                     alternate->dataEndpoint = d.Byte(2);
+                } else if (!alternate->feedbackEndpoint) {
+                    alternate->feedbackEndpoint = d.Byte(2);
                 }
                 afterDataEndpoint = data;
             } else if (d.Type() == kCsEndpoint && d.Subtype() == kEndpointGeneral && afterDataEndpoint) {

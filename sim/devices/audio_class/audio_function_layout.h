@@ -44,7 +44,14 @@ struct StreamingAlternateLayout {
     uint8_t alternate = 0;
     uint8_t terminalLink = 0;
     std::optional<uint8_t> dataEndpoint;
+    // The explicit feedback endpoint (2.0) or synch endpoint (1.0) beside an OUT data endpoint.
+    std::optional<uint8_t> feedbackEndpoint;
     std::optional<uint8_t> classEndpointAttributes;  // CS_ENDPOINT bmAttributes after the data endpoint
+    // Type I layout: channels (2.0 AS_GENERAL, 1.0 format descriptor), bytes per subslot or
+    // subframe, valid bits. 0 when the descriptors do not say.
+    uint8_t channels = 0;
+    uint8_t subslotBytes = 0;
+    uint8_t bitResolution = 0;
     // 1.0 Type I rates: a list, or a continuous range when `continuous` is set.
     std::vector<uint32_t> rates;
     bool continuous = false;

@@ -1,37 +1,34 @@
 // The TAVO R9 on the simulated bus: its descriptors (high speed, Audio Class 2.0; a variant whose
 // terminals share one clock; or the full-speed Audio Class 1.0 variant), its Audio Class function
-// with the R9's rates and its PCM/DSD mode request, and its isochronous endpoints.
+// with the R9's rates and its PCM/DSD mode request, and its isochronous endpoints on the device's
+// own sample clocks (AudioEngineDevice).
 //
 // Both 2.0 clock sources are driven by the R9's one crystal, so a rate set on either is the rate of
-// both (AudioClassFunction::DriveClocksTogether); the 1.0 variant sets its rate per endpoint.
+// both (AudioClassFunction::DriveClocksTogether), and a drift set through Engine().SetDriftPpm
+// moves render and capture alike; the shared-clock variant has the one clock for both directions.
+// The 1.0 variant sets its rate per endpoint, each endpoint with its clock, one drift for both.
 //
-// For now the endpoints run at a fixed 48 kHz: the render endpoint takes every packet, the capture
-// endpoint sends silence of the size 48 kHz gives per (micro)frame, and the feedback endpoint
-// reports exactly 48 sample frames per millisecond.
+// What tests reach through Engine(): the render FIFO's counters and the recorder of what reached
+// the converters (RenderStats, RenderRecorder), the inputs' signals and the loopback
+// (SetInputSignal, SetLoopbackLatency), the drift (SetDriftPpm), and the feedback reports
+// (Feedback(): 4-byte 16.16 reports at full speed, garbage reports, the steering gain).
 #pragma once
 
 #include <cstdint>
 
-#include "sim/devices/audio_class/audio_class_device.h"
+#include "sim/devices/audio_class/audio_engine_device.h"
 
 namespace sim::devices {
 
 enum class R9Variant { HighSpeedUac2, FullSpeedUac1, SharedClock };
 
-class R9Device : public AudioClassDevice {
+class R9Device : public AudioEngineDevice {
 public:
     explicit R9Device(R9Variant variant = R9Variant::HighSpeedUac2);
 
     // The rate the device now runs render (direction 0) or capture (1) at, as its clocks or its
     // 1.0 endpoints were set.
     uint32_t CurrentRate(uint8_t direction) const;
-
-    sim::usb::IsoInData IsoIn(const sim::usb::IsoSlot& slot, uint8_t* buffer, uint32_t capacity) override;
-
-private:
-    uint32_t BytesPerSampleFrame(uint8_t alternate) const;
-
-    R9Variant variant_;
 };
 
 // The R9's clock: 44.1 to 384 kHz; the DSD bit rates run at 88.2, 176.4 and 352.8 kHz.

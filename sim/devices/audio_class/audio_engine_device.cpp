@@ -1,0 +1,243 @@
+#include "sim/devices/audio_class/audio_engine_device.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "sim/kernel/machine.h"
+
+namespace sim::devices {
+
+namespace {
+
+constexpr uint8_t kDirectionIn = 0x80;
+constexpr int kDeepestClockChain = 8;
+constexpr uint8_t kLongestIntervalExponent = 15;
+
+int64_t MachineTime() { return sim::Machine::Exists() ? sim::Machine::Current().Now() : 0; }
+
+audio::BusSpeed EngineSpeed(sim::usb::UsbSpeed speed)
+{
+    return speed == sim::usb::UsbSpeed::High ? audio::BusSpeed::High : audio::BusSpeed::Full;
+}
+
+std::unique_ptr<audio::AudioClock> NewClock(uint32_t rate)
+{
+    return std::make_unique<audio::AudioClock>(rate != 0 ? rate : kDefaultRate);
+}
+
+}  // namespace
+
+AudioEngineDevice::AudioEngineDevice(sim::usb::DescriptorSet descriptors, sim::usb::UsbSpeed speed)
+    : AudioClassDevice(std::move(descriptors), speed), spareClock_(kDefaultRate)
+{
+    const AudioFunctionLayout& layout = Function().Layout();
+    if (layout.audioClass20) {
+        for (const ClockSourceLayout& source : layout.clockSources) {
+            clocks_[source.id] = NewClock(Function().ClockRate(source.id));
+        }
+    } else {
+        for (const StreamingInterfaceLayout& streaming : layout.streamingInterfaces) {
+            for (const StreamingAlternateLayout& alternate : streaming.alternates) {
+                if (alternate.dataEndpoint && clocks_.count(*alternate.dataEndpoint) == 0) {
+                    clocks_[*alternate.dataEndpoint] = NewClock(Function().EndpointRate(*alternate.dataEndpoint));
+                }
+            }
+        }
+    }
+    audio::AudioClock* render = StreamClock(true);
+    audio::AudioClock* capture = StreamClock(false);
+    render = render != nullptr ? render : &spareClock_;
+    capture = capture != nullptr ? capture : &spareClock_;
+    engine_ = render == capture ? std::make_unique<audio::AudioStreamingEngine>(EngineSpeed(speed), *render)
+                                : std::make_unique<audio::AudioStreamingEngine>(EngineSpeed(speed), *render, *capture);
+}
+
+audio::AudioClock* AudioEngineDevice::Clock(uint8_t clockOrEndpoint)
+{
+    auto found = clocks_.find(clockOrEndpoint);
+    return found == clocks_.end() ? nullptr : found->second.get();
+}
+
+// By the first alternate with a data endpoint. A 2.0 terminal names a clock source or a selector;
+// a selector is followed through the position it has now.
+audio::AudioClock* AudioEngineDevice::StreamClock(bool render)
+{
+    const AudioFunctionLayout& layout = Function().Layout();
+    for (const StreamingInterfaceLayout& streaming : layout.streamingInterfaces) {
+        const StreamingAlternateLayout* first = nullptr;
+        for (const StreamingAlternateLayout& alternate : streaming.alternates) {
+            first = first == nullptr && alternate.dataEndpoint ? &alternate : first;
+        }
+        if (first == nullptr || InterfaceRenders(streaming.number) != render) {
+            continue;
+        }
+        if (!layout.audioClass20) {
+            return Clock(*first->dataEndpoint);
+        }
+        const TerminalLayout* terminal = layout.Terminal(first->terminalLink);
+        uint8_t id = terminal != nullptr ? terminal->clock : 0;
+        for (int depth = 0; depth < kDeepestClockChain; ++depth) {
+            const ClockSelectorLayout* selector = layout.ClockSelector(id);
+            const uint8_t position = selector != nullptr ? Function().SelectorPosition(id) : 0;
+            if (selector == nullptr || position == 0 || position > selector->inputs.size()) {
+                break;
+            }
+            id = selector->inputs[position - 1];
+        }
+        return Clock(id);
+    }
+    return nullptr;
+}
+
+bool AudioEngineDevice::InterfaceRenders(uint8_t interfaceNumber) const
+{
+    const StreamingInterfaceLayout* streaming = Function().Layout().StreamingInterface(interfaceNumber);
+    if (streaming == nullptr) {
+        return false;
+    }
+    for (const StreamingAlternateLayout& alternate : streaming->alternates) {
+        if (alternate.dataEndpoint) {
+            return (*alternate.dataEndpoint & kDirectionIn) == 0;
+        }
+    }
+    return false;
+}
+
+std::optional<AudioEngineDevice::RunningStream> AudioEngineDevice::Describe(uint8_t interfaceNumber,
+                                                                           uint8_t alternateNumber) const
+{
+    const StreamingInterfaceLayout* streaming = Function().Layout().StreamingInterface(interfaceNumber);
+    const sim::usb::AlternateLayout* usbAlternate = Layout().Find(interfaceNumber, alternateNumber);
+    if (streaming == nullptr || usbAlternate == nullptr) {
+        return std::nullopt;
+    }
+    for (const StreamingAlternateLayout& alternate : streaming->alternates) {
+        if (alternate.alternate != alternateNumber || !alternate.dataEndpoint) {
+            continue;
+        }
+        RunningStream stream;
+        stream.interfaceNumber = interfaceNumber;
+        stream.alternate = alternateNumber;
+        stream.dataEndpoint = *alternate.dataEndpoint;
+        stream.feedbackEndpoint = alternate.feedbackEndpoint;
+        stream.format = audio::StreamFormat{alternate.channels, alternate.subslotBytes, alternate.bitResolution};
+        try {
+            stream.format.Check();
+        } catch (const std::invalid_argument&) {
+            return std::nullopt;
+        }
+        for (const sim::usb::EndpointLayout& endpoint : usbAlternate->endpoints) {
+            if (endpoint.address != stream.dataEndpoint) {
+                continue;
+            }
+            stream.maxPacketBytes = endpoint.BytesPerInterval();
+            // A high-speed endpoint is serviced every 2^(bInterval - 1) microframes.
+            if (Speed() == sim::usb::UsbSpeed::High && endpoint.interval > 1) {
+                const uint8_t exponent = uint8_t(endpoint.interval - 1);
+                stream.servicePeriodScale = int64_t(1) << std::min(exponent, kLongestIntervalExponent);
+            }
+            return stream;
+        }
+    }
+    return std::nullopt;
+}
+
+void AudioEngineDevice::Start(const RunningStream& stream)
+{
+    if ((stream.dataEndpoint & kDirectionIn) == 0) {
+        engine_->StartRender(audio::RenderSettings{stream.format, stream.maxPacketBytes});
+        render_ = stream;
+    } else {
+        engine_->StartCapture(stream.format);
+        capture_ = stream;
+    }
+}
+
+void AudioEngineDevice::StopAll()
+{
+    if (render_) {
+        engine_->StopRender();
+        render_.reset();
+    }
+    if (capture_) {
+        engine_->StopCapture();
+        capture_.reset();
+    }
+}
+
+void AudioEngineDevice::FollowRates()
+{
+    const int64_t now = MachineTime();
+    const bool audioClass20 = Function().AudioClass20();
+    for (auto& [id, clock] : clocks_) {
+        const uint32_t rate = audioClass20 ? Function().ClockRate(id) : Function().EndpointRate(id);
+        if (rate == 0 || rate == clock->NominalRate()) {
+            continue;
+        }
+        clock->SetNominalRate(now, rate);
+        if (render_ && clock.get() == &engine_->RenderClock()) {
+            Start(*render_);
+        }
+        if (capture_ && clock.get() == &engine_->CaptureClock()) {
+            Start(*capture_);
+        }
+    }
+}
+
+sim::usb::ControlReply AudioEngineDevice::ClassRequest(const sim::usb::SetupPacket& setup, const uint8_t* data,
+                                                       size_t length)
+{
+    sim::usb::ControlReply reply = AudioClassDevice::ClassRequest(setup, data, length);
+    FollowRates();
+    return reply;
+}
+
+void AudioEngineDevice::OnConfigured(uint8_t) { StopAll(); }
+
+void AudioEngineDevice::OnAlternateSelected(uint8_t interfaceNumber, uint8_t alternate)
+{
+    if (Function().Layout().StreamingInterface(interfaceNumber) == nullptr) {
+        return;
+    }
+    FollowRates();
+    const bool renders = InterfaceRenders(interfaceNumber);
+    std::optional<RunningStream>& running = renders ? render_ : capture_;
+    if (running && running->interfaceNumber == interfaceNumber) {
+        if (renders) {
+            engine_->StopRender();
+        } else {
+            engine_->StopCapture();
+        }
+        running.reset();
+    }
+    if (std::optional<RunningStream> stream = Describe(interfaceNumber, alternate)) {
+        Start(*stream);
+    }
+}
+
+void AudioEngineDevice::OnBusReset()
+{
+    AudioClassDevice::OnBusReset();
+    StopAll();
+}
+
+USBD_STATUS AudioEngineDevice::IsoOut(const sim::usb::IsoSlot& slot, const uint8_t* data, uint32_t length)
+{
+    if (render_ && slot.endpoint == render_->dataEndpoint) {
+        engine_->OnIsoOut(slot.startNs, data, length);
+    }
+    return USBD_STATUS_SUCCESS;
+}
+
+sim::usb::IsoInData AudioEngineDevice::IsoIn(const sim::usb::IsoSlot& slot, uint8_t* buffer, uint32_t capacity)
+{
+    sim::usb::IsoInData data;
+    if (capture_ && slot.endpoint == capture_->dataEndpoint) {
+        data.length = engine_->OnIsoIn(slot.startNs, slot.durationNs * capture_->servicePeriodScale, buffer, capacity);
+    } else if (render_ && render_->feedbackEndpoint == slot.endpoint) {
+        data.length = engine_->OnFeedbackIn(slot.startNs, buffer, capacity);
+    }
+    return data;
+}
+
+}  // namespace sim::devices

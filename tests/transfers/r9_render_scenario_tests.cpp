@@ -1,0 +1,128 @@
+// Render through CUSBAudioCL into the R9, 48 kHz at high speed, for minutes of virtual time.
+// Sized from the device's feedback, the transfers keep the R9's FIFO steady for five minutes at
+// +300 ppm and five more at -300 ppm, and every frame of the pattern reaches its converter once, in
+// order; sized at the nominal rate, the same transfers drift into underflow or overflow, so the
+// measurement can fail.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "tests/transfers/r9_stream_support.h"
+
+namespace transfertest {
+namespace {
+
+using sim::devices::R9Variant;
+using sim::devices::audio::RenderCounters;
+using usbaudio::kDirectionOut;
+
+constexpr ULONG kRequestMs = 8;  // 64 packets: as long as one URB may be at high speed
+constexpr ULONG kFramesPerMicroframe = 6;
+
+class R9RenderScenario : public R9StreamTest {
+protected:
+    // Selects 24-bit PCM at 48 kHz; the device must play the layout the stream writes.
+    SelectedFormat Select48kHz()
+    {
+        const SelectedFormat selected = SelectPcm(kDirectionOut, 24, 48000, kRequestMs);
+        EXPECT_EQ(R9().Engine().RenderRecorder().Format(), selected.format);
+        return selected;
+    }
+};
+
+TEST_F(R9RenderScenario, FollowingTheFeedbackPlaysEveryFrameOnceAcrossADriftChange)
+{
+    StartR9(R9Variant::HighSpeedUac2);
+    const SelectedFormat selected = Select48kHz();
+    sim::devices::audio::AudioStreamingEngine& engine = R9().Engine();
+    const int64_t start = machine_.Now();
+    const int64_t half = 5 * 60 * kSecondNs;
+    engine.SetDriftPpm(start, 300);
+    engine.SetDriftPpm(start + half, -300);
+
+    RenderStream stream(*driver_, selected, RenderStream::Settings{});
+    stream.Start();
+    machine_.RunFor(2 * half);
+    stream.Stop();
+
+    EXPECT_EQ(stream.Failures(), 0u);
+    EXPECT_EQ(stream.FeedbackRefused(), 0u);
+    EXPECT_GT(stream.FeedbackAccepted(), 0u);
+    const RenderCounters& counters = engine.RenderStats();
+    EXPECT_EQ(counters.underflows.count, 0u) << "first at " << counters.underflows.firstNs - start << " ns";
+    EXPECT_EQ(counters.overflows.count, 0u) << "first at " << counters.overflows.firstNs - start << " ns";
+    EXPECT_EQ(counters.protocolErrors.count, 0u);
+    // Steady: within two packets of the level the feedback steers to the whole time, although
+    // the transfers carry what the feedback asked for 32 ms of pipeline later.
+    const int64_t target = engine.SteeringTarget();
+    const int64_t packet = kFramesPerMicroframe;
+    EXPECT_GE(int64_t(counters.minLevel), target - 2 * packet);
+    EXPECT_LE(int64_t(counters.maxLevel), target + 2 * packet);
+
+    // Every frame sent played once, in order, from the first, or is still in the FIFO. A time
+    // before the last packet reads the level as of that packet, where the recorder's count stands.
+    const sim::devices::audio::Recorder& recorder = engine.RenderRecorder();
+    const ContinuityAnalyser& continuity = *recorder.Continuity();
+    EXPECT_TRUE(continuity.Continuous()) << continuity.FirstBreak();
+    EXPECT_EQ(continuity.FirstIndex(), 0u);
+    EXPECT_EQ(continuity.SilentFrames(), 0u);
+    EXPECT_EQ(continuity.PatternFrames() + engine.RenderLevelAt(0), stream.FramesSent());
+    // The stream ran the whole time: what it sent is what the clock took in the ten minutes,
+    // give or take the requests in flight at either end.
+    const sim::devices::audio::AudioClock& clock = engine.RenderClock();
+    const uint64_t taken = clock.FramesProducedBy(start + 2 * half) - clock.FramesProducedBy(start);
+    EXPECT_NEAR(double(stream.FramesSent()), double(taken), double(kRequestMs * 48 * 4));
+}
+
+struct NominalCase {
+    const char* name;
+    int32_t ppm;
+    bool underflows;
+    int64_t firstFailureNs;  // by hand, from the start of the stream
+};
+
+// The FIFO holds 384 frames and starts playing at 96; the transfers carry 6 frames a microframe.
+// At +300 ppm the converter takes 14.4 frames a second more than arrives: the 96 frames run out
+// after about 6.3 s. At -300 ppm it takes 14.4 fewer: the 288 frames of room fill in 20 s.
+const NominalCase kNominalCases[] = {
+    {"FastClockUnderflows", 300, true, 6300 * kMillisecondNs},
+    {"SlowClockOverflows", -300, false, 20000 * kMillisecondNs},
+};
+
+void PrintTo(const NominalCase& c, std::ostream* out) { *out << c.name; }
+
+class R9RenderIgnoringFeedback : public R9RenderScenario, public ::testing::WithParamInterface<NominalCase> {};
+
+TEST_P(R9RenderIgnoringFeedback, DriftsOutOfTheFifo)
+{
+    const NominalCase& c = GetParam();
+    StartR9(R9Variant::HighSpeedUac2);
+    const SelectedFormat selected = Select48kHz();
+    sim::devices::audio::AudioStreamingEngine& engine = R9().Engine();
+    const int64_t start = machine_.Now();
+    engine.SetDriftPpm(start, c.ppm);
+
+    RenderStream::Settings settings;
+    settings.followFeedback = false;
+    RenderStream stream(*driver_, selected, settings);
+    stream.Start();
+    machine_.RunFor(30 * kSecondNs);
+    stream.Stop();
+
+    EXPECT_EQ(stream.Failures(), 0u) << "the driver sent what it was given";
+    const RenderCounters& counters = engine.RenderStats();
+    const sim::devices::audio::EventLog& failure = c.underflows ? counters.underflows : counters.overflows;
+    ASSERT_GT(failure.count, 0u);
+    // The stream started well: the failure comes from the drift adding up, a tenth either way.
+    EXPECT_NEAR(double(failure.firstNs - start), double(c.firstFailureNs), 0.1 * double(c.firstFailureNs));
+    if (!c.underflows) {
+        EXPECT_GT(counters.framesDropped, 0u);
+        EXPECT_GT(engine.RenderRecorder().Continuity()->Gaps(), 0u) << "an overflow loses frames";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HighSpeed48kHz, R9RenderIgnoringFeedback, ::testing::ValuesIn(kNominalCases),
+                         [](const ::testing::TestParamInfo<NominalCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace transfertest
