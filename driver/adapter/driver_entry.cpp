@@ -1,6 +1,7 @@
 // Driver entry, add-device, start-device, the Plug and Play hook and unload: the routines the
 // I/O manager, the PnP manager and PortCls call before and around the adapter object.
 #include "driver/adapter/adapter_extension.h"
+#include "driver/adapter/asio_handle.h"
 #include "driver/adapter/usb_audio_adapter.h"
 #include "driver/adapter/wave_registration.h"
 #include "driver/driver_tuning.h"
@@ -103,6 +104,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRI
     if (!NT_SUCCESS(status)) {
         return status;
     }
+    InstallPrivateDispatch(driverObject);
     driverObject->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
     // PortCls has just filled in the driver object; only now is its unload routine there to save.
     g_DriverTuning.savedUnload = driverObject->DriverUnload;

@@ -116,6 +116,20 @@ public:
     bool IsDirectionFormatSet(StreamDirection direction) const { return m_FormatSet[direction]; }
     bool EndpointsFound() const { return m_EndpointsFound; }
     ULONG QueuedRegionBytes(StreamDirection direction) const;
+    bool HasDirection(StreamDirection direction) const;
+    PDEVICE_OBJECT PhysicalDeviceObject() const { return m_Pdo; }
+
+    // For the private interface's handles. The ASIO mutex serialises their control requests and
+    // cleanups; the owner flag (0 or 1) changes only here, by compare-exchange, so two handles
+    // racing for it cannot both win; the rundown guard keeps their requests off a device that is
+    // going. The pending rate stands in for the device rate while the device has none.
+    PKMUTEX AsioMutex() { return &m_AsioMutex; }
+    LONG CompareExchangeOwner(LONG exchange, LONG comparand)
+    {
+        return InterlockedCompareExchange(&m_Owner, exchange, comparand);
+    }
+    RundownGuard& Rundown() { return m_Rundown; }
+    void SetPendingRate(ULONG rate) { m_PendingRate = rate; }
 
 private:
     friend class UsbAudioAdapterTestAccess;
@@ -138,7 +152,6 @@ private:
     bool RenderFollowsCapture() const;
     NTSTATUS PinDirection(ULONG pinId, StreamDirection* direction) const;
     void ClearFormatFields(StreamDirection direction);
-    bool HasDirection(StreamDirection direction) const;
     NTSTATUS WriteEndpointRates(ULONG rate);
     void DeleteCachedEndpointFormats();
 

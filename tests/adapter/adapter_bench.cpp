@@ -50,6 +50,34 @@ std::u16string FindEndpoint(int flow)
     return {};
 }
 
+NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
+{
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+// Sends a request prepared by `prepare` and takes it back when it completes, pending or not.
+template <typename Prepare>
+NTSTATUS SendRequest(PDEVICE_OBJECT top, FILE_OBJECT& file, UCHAR major, ULONG_PTR* bytes, Prepare prepare)
+{
+    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
+    stack->MajorFunction = major;
+    stack->FileObject = &file;
+    prepare(irp, stack);
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
+    IoCallDriver(top, irp);
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    const NTSTATUS status = irp->IoStatus.Status;
+    if (bytes != nullptr) {
+        *bytes = irp->IoStatus.Information;
+    }
+    IoFreeIrp(irp);
+    return status;
+}
+
 }  // namespace
 
 AdapterBench::AdapterBench(BenchOptions options) : machine_(MachineFor(options)), options_(options)
@@ -165,6 +193,33 @@ bool AdapterBench::EndpointHasDeletedProperty(int flow) const
     return !endpoint.empty() &&
            sim::registry::MachineRegistry().GetValue(sim::pnp::EndpointPropertiesPath(Flow(flow), endpoint),
                                                      sim::pnp::kDriverDeletedProperty, value);
+}
+
+NTSTATUS AdapterBench::Open(const char16_t* name, FILE_OBJECT& file)
+{
+    file = FILE_OBJECT{};
+    file.Type = IO_TYPE_FILE;
+    file.Size = sizeof(FILE_OBJECT);
+    file.DeviceObject = Bus().Pdo();
+    RtlInitUnicodeString(&file.FileName, reinterpret_cast<PCWSTR>(name));
+    return Send(IRP_MJ_CREATE, file);
+}
+
+NTSTATUS AdapterBench::Send(UCHAR major, FILE_OBJECT& file)
+{
+    return SendRequest(IoGetAttachedDevice(Bus().Pdo()), file, major, nullptr, [](PIRP, PIO_STACK_LOCATION) {});
+}
+
+NTSTATUS AdapterBench::Control(FILE_OBJECT& file, ULONG code, void* buffer, ULONG inLength, ULONG outLength,
+                               ULONG_PTR* bytes)
+{
+    return SendRequest(IoGetAttachedDevice(Bus().Pdo()), file, IRP_MJ_DEVICE_CONTROL, bytes,
+                       [&](PIRP irp, PIO_STACK_LOCATION stack) {
+                           stack->Parameters.DeviceIoControl.IoControlCode = code;
+                           stack->Parameters.DeviceIoControl.InputBufferLength = inLength;
+                           stack->Parameters.DeviceIoControl.OutputBufferLength = outLength;
+                           irp->AssociatedIrp.SystemBuffer = buffer;
+                       });
 }
 
 }  // namespace adaptertest

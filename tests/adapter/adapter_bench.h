@@ -71,6 +71,15 @@ public:
     ULONG EndpointRate(int flow) const;
     bool EndpointHasDeletedProperty(int flow) const;
 
+    // Requests on `file` sent to the top of the device's stack, as the I/O manager sends them for
+    // a handle; each returns the request's final status. Open starts a fresh file object.
+    NTSTATUS Open(const char16_t* name, FILE_OBJECT& file);
+    NTSTATUS Send(UCHAR major, FILE_OBJECT& file);
+    // A buffered device control: `buffer` holds the input and receives the output, so it has room
+    // for the larger of the two lengths. `bytes` receives the byte count returned.
+    NTSTATUS Control(FILE_OBJECT& file, ULONG code, void* buffer, ULONG inLength, ULONG outLength,
+                     ULONG_PTR* bytes = nullptr);
+
 private:
     sim::Machine machine_;
     BenchOptions options_;
