@@ -1,4 +1,5 @@
-// Render through CUSBAudioCL into the R9, 48 kHz at high speed, for minutes of virtual time.
+// Render through CUSBAudioCL into the R9 at high speed, for minutes of virtual time: 48 kHz, and
+// 44.1 kHz whose fraction of a frame per microframe must carry from packet to packet.
 // Sized from the device's feedback, the transfers keep the R9's FIFO steady for five minutes at
 // +300 ppm and five more at -300 ppm, and every frame of the pattern reaches its converter once, in
 // order; sized at the nominal rate, the same transfers drift into underflow or overflow, so the
@@ -72,6 +73,41 @@ TEST_F(R9RenderScenario, FollowingTheFeedbackPlaysEveryFrameOnceAcrossADriftChan
     const sim::devices::audio::AudioClock& clock = engine.RenderClock();
     const uint64_t taken = clock.FramesProducedBy(start + 2 * half) - clock.FramesProducedBy(start);
     EXPECT_NEAR(double(stream.FramesSent()), double(taken), double(kRequestMs * 48 * 4));
+}
+
+// 44.1 kHz is 5.5125 frames a microframe: packet sizes and request lengths come out right only
+// when the fraction of a frame the feedback carries is kept from packet to packet and from one
+// request to the next.
+TEST_F(R9RenderScenario, FollowingTheFeedbackCarriesTheFractionAt44k1)
+{
+    StartR9(R9Variant::HighSpeedUac2);
+    const SelectedFormat selected = SelectPcm(kDirectionOut, 24, 44100, kRequestMs);
+    sim::devices::audio::AudioStreamingEngine& engine = R9().Engine();
+    ASSERT_EQ(engine.RenderClock().NominalRate(), 44100u);
+    const int64_t start = machine_.Now();
+    const int64_t half = 60 * kSecondNs;
+    engine.SetDriftPpm(start, 250);
+    engine.SetDriftPpm(start + half, -250);
+
+    RenderStream stream(*driver_, selected, RenderStream::Settings{});
+    stream.Start();
+    machine_.RunFor(2 * half);
+    stream.Stop();
+
+    EXPECT_EQ(stream.Failures(), 0u);
+    EXPECT_EQ(stream.FeedbackRefused(), 0u);
+    const RenderCounters& counters = engine.RenderStats();
+    EXPECT_EQ(counters.underflows.count, 0u);
+    EXPECT_EQ(counters.overflows.count, 0u);
+    EXPECT_EQ(counters.protocolErrors.count, 0u);
+    const int64_t target = engine.SteeringTarget();
+    const int64_t packet = kFramesPerMicroframe;
+    EXPECT_GE(int64_t(counters.minLevel), target - 2 * packet);
+    EXPECT_LE(int64_t(counters.maxLevel), target + 2 * packet);
+    const ContinuityAnalyser& continuity = *engine.RenderRecorder().Continuity();
+    EXPECT_TRUE(continuity.Continuous()) << continuity.FirstBreak();
+    EXPECT_EQ(continuity.SilentFrames(), 0u);
+    EXPECT_EQ(continuity.PatternFrames() + engine.RenderLevelAt(0), stream.FramesSent());
 }
 
 struct NominalCase {
