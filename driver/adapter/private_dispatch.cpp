@@ -23,20 +23,15 @@ bool IsAsioFileName(PFILE_OBJECT file)
     return RtlEqualUnicodeString(&file->FileName, &asio, TRUE) != FALSE;
 }
 
-// FsContext2 of a foreign handle belongs to PortCls and may be smaller than the tag, so the bytes
-// are compared one at a time and the first difference ends the reading.
+// FsContext2 of a foreign handle holds one of PortCls's objects; a private handle's context starts
+// with its tag.
 AsioHandleContext* PrivateContext(PFILE_OBJECT file)
 {
     if (file == nullptr || file->FsContext2 == nullptr) {
         return nullptr;
     }
-    const UCHAR* bytes = static_cast<const UCHAR*>(file->FsContext2);
-    for (ULONG n = 0; n < sizeof(ULONG); ++n) {
-        if (bytes[n] != UCHAR(kAsioHandleTag >> (8 * n))) {
-            return nullptr;
-        }
-    }
-    return static_cast<AsioHandleContext*>(file->FsContext2);
+    auto* context = static_cast<AsioHandleContext*>(file->FsContext2);
+    return context->tag == kAsioHandleTag ? context : nullptr;
 }
 
 NTSTATUS DispatchPrivate(PDEVICE_OBJECT deviceObject, PIRP irp, PrivateHandler handler)

@@ -16,8 +16,11 @@ using sim::portcls::AdapterDevice;
 using sim::portcls::DeviceState;
 using sim::portcls::WaveCyclicPort;
 
-// Marks a file object as an open subdevice (FsContext holds its port).
-char openFilterMarker;
+// Marks a file object as an open subdevice (FsContext holds its port). PortCls keeps a whole
+// object there, so whatever reads the start of FsContext2 finds memory of an object's size.
+struct OpenFilterMarker {
+    ULONG_PTR words[4];
+} openFilterMarker = {};
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status)
 {
