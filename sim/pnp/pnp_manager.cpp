@@ -1,16 +1,11 @@
 #include "sim/pnp/pnp_manager.h"
 
+#include "sim/io/synchronous_request.h"
 #include "sim/kernel/machine.h"
 #include "sim/pnp/device_tree.h"
 
 namespace sim::pnp {
 namespace {
-
-NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
-{
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
 
 bool KnownDevice(PDEVICE_OBJECT pdo, const char* function)
 {
@@ -25,26 +20,15 @@ bool KnownDevice(PDEVICE_OBJECT pdo, const char* function)
 template <class Fill> NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, NTSTATUS initial, Fill fill)
 {
     PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
-    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
-    if (irp == nullptr) {
-        ObDereferenceObject(top);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    irp->IoStatus.Status = initial;
-    irp->IoStatus.Information = 0;
-    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-    stack->MajorFunction = major;
-    stack->MinorFunction = minor;
-    fill(stack);
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
-    IoCallDriver(top, irp);
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    const NTSTATUS status = irp->IoStatus.Status;
-    IoFreeIrp(irp);
+    const sim::io::RequestResult result =
+        sim::io::SendSynchronousRequest(top, major, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+            irp->IoStatus.Status = initial;
+            irp->IoStatus.Information = 0;
+            stack->MinorFunction = minor;
+            fill(stack);
+        });
     ObDereferenceObject(top);
-    return status;
+    return result.status;
 }
 
 NTSTATUS SendPnp(PDEVICE_OBJECT pdo, UCHAR minor)

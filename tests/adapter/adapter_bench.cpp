@@ -1,8 +1,10 @@
 #include "tests/adapter/adapter_bench.h"
 
 #include <cstring>
+#include <functional>
 
 #include "driver/adapter/adapter_extension.h"
+#include "sim/io/synchronous_request.h"
 #include "sim/pnp/driver_store.h"
 #include "sim/pnp/endpoint_store.h"
 #include "sim/pnp/plug_and_play.h"
@@ -50,32 +52,19 @@ std::u16string FindEndpoint(int flow)
     return {};
 }
 
-NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
+// Sends a request prepared by `prepare` on `file` and takes it back when it completes.
+NTSTATUS SendRequest(PDEVICE_OBJECT top, FILE_OBJECT& file, UCHAR major, ULONG_PTR* bytes,
+                     const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare)
 {
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-// Sends a request prepared by `prepare` and takes it back when it completes, pending or not.
-template <typename Prepare>
-NTSTATUS SendRequest(PDEVICE_OBJECT top, FILE_OBJECT& file, UCHAR major, ULONG_PTR* bytes, Prepare prepare)
-{
-    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
-    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-    stack->MajorFunction = major;
-    stack->FileObject = &file;
-    prepare(irp, stack);
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
-    IoCallDriver(top, irp);
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    const NTSTATUS status = irp->IoStatus.Status;
+    const sim::io::RequestResult result =
+        sim::io::SendSynchronousRequest(top, major, [&](PIRP irp, PIO_STACK_LOCATION stack) {
+            stack->FileObject = &file;
+            prepare(irp, stack);
+        });
     if (bytes != nullptr) {
-        *bytes = irp->IoStatus.Information;
+        *bytes = result.information;
     }
-    IoFreeIrp(irp);
-    return status;
+    return result.status;
 }
 
 }  // namespace

@@ -3,19 +3,11 @@
 #include <algorithm>
 
 #include "sim/devices/r9/r9_device.h"
+#include "sim/io/synchronous_request.h"
 #include "sim/pnp/driver_store.h"
 #include "tests/portcls/test_adapter_driver.h"
 
 namespace pnp_test {
-namespace {
-
-NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
-{
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
-}
-
-}  // namespace
 
 std::unique_ptr<sim::usb::UsbDeviceModel> PlainDevice(uint16_t vendorId, uint16_t productId,
                                                       const std::u16string& serial)
@@ -67,19 +59,9 @@ NTSTATUS PlugAndPlayTest::Unplug(sim::usb::BusDevice& device)
 
 NTSTATUS PlugAndPlayTest::Send(PDEVICE_OBJECT pdo, UCHAR major, FILE_OBJECT& file)
 {
-    PDEVICE_OBJECT top = IoGetAttachedDevice(pdo);
-    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
-    PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-    stack->MajorFunction = major;
-    stack->FileObject = &file;
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
-    IoCallDriver(top, irp);
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    const NTSTATUS status = irp->IoStatus.Status;
-    IoFreeIrp(irp);
-    return status;
+    return sim::io::SendSynchronousRequest(IoGetAttachedDevice(pdo), major,
+                                           [&](PIRP, PIO_STACK_LOCATION stack) { stack->FileObject = &file; })
+        .status;
 }
 
 }  // namespace pnp_test

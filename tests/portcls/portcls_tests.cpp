@@ -4,6 +4,7 @@
 
 #include "sim/devices/r9/r9_device.h"
 #include "sim/io/drivers.h"
+#include "sim/io/synchronous_request.h"
 #include "sim/kernel/machine.h"
 #include "sim/pnp/device_interfaces.h"
 #include "sim/pnp/device_tree.h"
@@ -27,12 +28,6 @@ std::vector<std::u16string> FilterPaths(const std::u16string& name)
 {
     return {kInterfaceStem + kAudio + u"\\" + name, kInterfaceStem + kRender + u"\\" + name,
             kInterfaceStem + kCapture + u"\\" + name};
-}
-
-NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
-{
-    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-    return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
 class PortClsTest : public ::testing::Test {
@@ -70,19 +65,9 @@ protected:
     // A create, close or other request on `file`, sent to the top of the device's stack.
     NTSTATUS Send(UCHAR major, FILE_OBJECT& file)
     {
-        PDEVICE_OBJECT top = Fdo();
-        PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
-        PIO_STACK_LOCATION stack = IoGetNextIrpStackLocation(irp);
-        stack->MajorFunction = major;
-        stack->FileObject = &file;
-        KEVENT done;
-        KeInitializeEvent(&done, NotificationEvent, FALSE);
-        IoSetCompletionRoutine(irp, &SignalDone, &done, TRUE, TRUE, TRUE);
-        IoCallDriver(top, irp);
-        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-        const NTSTATUS status = irp->IoStatus.Status;
-        IoFreeIrp(irp);
-        return status;
+        return sim::io::SendSynchronousRequest(Fdo(), major,
+                                               [&](PIRP, PIO_STACK_LOCATION stack) { stack->FileObject = &file; })
+            .status;
     }
 
     NTSTATUS Open(const char16_t* name, FILE_OBJECT& file)
