@@ -1,9 +1,9 @@
-// Render through CUSBAudioCL into the R9 at high speed, for minutes of virtual time: 48 kHz, and
-// 44.1 kHz whose fraction of a frame per microframe must carry from packet to packet.
-// Sized from the device's feedback, the transfers keep the R9's FIFO steady for five minutes at
-// +300 ppm and five more at -300 ppm, and every frame of the pattern reaches its converter once, in
-// order; sized at the nominal rate, the same transfers drift into underflow or overflow, so the
-// measurement can fail.
+// Render through CUSBAudioCL into the R9 at high speed, for minutes of virtual time. Sized from the
+// device's feedback, the transfers keep the R9's FIFO steady across a drift change (48 kHz: five
+// minutes at +300 ppm and five at -300 ppm; 44.1 kHz, whose fraction of a frame must carry from
+// packet to packet, one minute each at +/-250 ppm), and every frame of the pattern reaches its
+// converter once, in order; sized at the nominal rate, the same transfers drift into underflow or
+// overflow, so the measurement can fail.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -31,19 +31,40 @@ protected:
     }
 };
 
-TEST_F(R9RenderScenario, FollowingTheFeedbackPlaysEveryFrameOnceAcrossADriftChange)
+struct FollowingCase {
+    const char* name;
+    ULONG rate;
+    int32_t ppm;  // for the first half, then the opposite
+    int64_t halfNs;
+};
+
+// 48 kHz is a whole six frames a microframe. 44.1 kHz is 5.5125: packet sizes and request lengths
+// come out right only when the fraction of a frame the feedback carries is kept from packet to
+// packet and from one request to the next.
+const FollowingCase kFollowingCases[] = {
+    {"TenMinutesAt48k", 48000, 300, 5 * 60 * kSecondNs},
+    {"TwoMinutesAt44k1", 44100, 250, 60 * kSecondNs},
+};
+
+void PrintTo(const FollowingCase& c, std::ostream* out) { *out << c.name; }
+
+class R9RenderFollowingFeedback : public R9RenderScenario, public ::testing::WithParamInterface<FollowingCase> {};
+
+TEST_P(R9RenderFollowingFeedback, PlaysEveryFrameOnceAcrossADriftChange)
 {
+    const FollowingCase& c = GetParam();
     StartR9(R9Variant::HighSpeedUac2);
-    const SelectedFormat selected = Select48kHz();
+    const SelectedFormat selected = SelectPcm(kDirectionOut, 24, c.rate, kRequestMs);
     sim::devices::audio::AudioStreamingEngine& engine = R9().Engine();
+    ASSERT_EQ(engine.RenderRecorder().Format(), selected.format);
+    ASSERT_EQ(engine.RenderClock().NominalRate(), c.rate);
     const int64_t start = machine_.Now();
-    const int64_t half = 5 * 60 * kSecondNs;
-    engine.SetDriftPpm(start, 300);
-    engine.SetDriftPpm(start + half, -300);
+    engine.SetDriftPpm(start, c.ppm);
+    engine.SetDriftPpm(start + c.halfNs, -c.ppm);
 
     RenderStream stream(*driver_, selected, RenderStream::Settings{});
     stream.Start();
-    machine_.RunFor(2 * half);
+    machine_.RunFor(2 * c.halfNs);
     stream.Stop();
 
     EXPECT_EQ(stream.Failures(), 0u);
@@ -62,53 +83,20 @@ TEST_F(R9RenderScenario, FollowingTheFeedbackPlaysEveryFrameOnceAcrossADriftChan
 
     // Every frame sent played once, in order, from the first, or is still in the FIFO. A time
     // before the last packet reads the level as of that packet, where the recorder's count stands.
-    const sim::devices::audio::Recorder& recorder = engine.RenderRecorder();
-    const ContinuityAnalyser& continuity = *recorder.Continuity();
+    const ContinuityAnalyser& continuity = *engine.RenderRecorder().Continuity();
     EXPECT_TRUE(continuity.Continuous()) << continuity.FirstBreak();
     EXPECT_EQ(continuity.FirstIndex(), 0u);
     EXPECT_EQ(continuity.SilentFrames(), 0u);
     EXPECT_EQ(continuity.PatternFrames() + engine.RenderLevelAt(0), stream.FramesSent());
-    // The stream ran the whole time: what it sent is what the clock took in the ten minutes,
-    // give or take the requests in flight at either end.
+    // The stream ran the whole time: what it sent is what the clock took, give or take the
+    // requests in flight at either end.
     const sim::devices::audio::AudioClock& clock = engine.RenderClock();
-    const uint64_t taken = clock.FramesProducedBy(start + 2 * half) - clock.FramesProducedBy(start);
-    EXPECT_NEAR(double(stream.FramesSent()), double(taken), double(kRequestMs * 48 * 4));
+    const uint64_t taken = clock.FramesProducedBy(start + 2 * c.halfNs) - clock.FramesProducedBy(start);
+    EXPECT_NEAR(double(stream.FramesSent()), double(taken), double(kRequestMs * (c.rate / 1000 + 1) * 4));
 }
 
-// 44.1 kHz is 5.5125 frames a microframe: packet sizes and request lengths come out right only
-// when the fraction of a frame the feedback carries is kept from packet to packet and from one
-// request to the next.
-TEST_F(R9RenderScenario, FollowingTheFeedbackCarriesTheFractionAt44k1)
-{
-    StartR9(R9Variant::HighSpeedUac2);
-    const SelectedFormat selected = SelectPcm(kDirectionOut, 24, 44100, kRequestMs);
-    sim::devices::audio::AudioStreamingEngine& engine = R9().Engine();
-    ASSERT_EQ(engine.RenderClock().NominalRate(), 44100u);
-    const int64_t start = machine_.Now();
-    const int64_t half = 60 * kSecondNs;
-    engine.SetDriftPpm(start, 250);
-    engine.SetDriftPpm(start + half, -250);
-
-    RenderStream stream(*driver_, selected, RenderStream::Settings{});
-    stream.Start();
-    machine_.RunFor(2 * half);
-    stream.Stop();
-
-    EXPECT_EQ(stream.Failures(), 0u);
-    EXPECT_EQ(stream.FeedbackRefused(), 0u);
-    const RenderCounters& counters = engine.RenderStats();
-    EXPECT_EQ(counters.underflows.count, 0u);
-    EXPECT_EQ(counters.overflows.count, 0u);
-    EXPECT_EQ(counters.protocolErrors.count, 0u);
-    const int64_t target = engine.SteeringTarget();
-    const int64_t packet = kFramesPerMicroframe;
-    EXPECT_GE(int64_t(counters.minLevel), target - 2 * packet);
-    EXPECT_LE(int64_t(counters.maxLevel), target + 2 * packet);
-    const ContinuityAnalyser& continuity = *engine.RenderRecorder().Continuity();
-    EXPECT_TRUE(continuity.Continuous()) << continuity.FirstBreak();
-    EXPECT_EQ(continuity.SilentFrames(), 0u);
-    EXPECT_EQ(continuity.PatternFrames() + engine.RenderLevelAt(0), stream.FramesSent());
-}
+INSTANTIATE_TEST_SUITE_P(HighSpeed, R9RenderFollowingFeedback, ::testing::ValuesIn(kFollowingCases),
+                         [](const ::testing::TestParamInfo<FollowingCase>& info) { return info.param.name; });
 
 struct NominalCase {
     const char* name;
