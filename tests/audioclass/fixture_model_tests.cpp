@@ -1,5 +1,5 @@
 // The model of real devices, checked against the facts read from their descriptor dumps
-// (shared/fixtures/usb/*.facts.json, copied here as tables).
+// (tests/fixtures/usb/*.facts.json, copied here as tables).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,4 +1,4 @@
-// Descriptor dumps of real devices (shared/fixtures/usb, beside the repository).
+// Descriptor dumps of real devices (tests/fixtures/usb, with their provenance in its README).
 #pragma once
 
 #include <string>
