@@ -1,6 +1,5 @@
 // The filter description the wave miniport hands to PortCls, built from the device's entity
-// graph at the current rate; and the operations of the adapter that no part of this driver
-// calls yet.
+// graph at the current rate; and the stream engine's slots.
 #include "driver/adapter/usb_audio_adapter.h"
 #include "driver/trace.h"
 
@@ -27,20 +26,25 @@ NTSTATUS UsbAudioAdapter::RebuildFilterDescriptor()
     return status;
 }
 
-// This driver's filters carry no node or jack handlers yet, and its wave streams do not start
-// directions, so nothing reaches the operations below; they refuse rather than pretend.
+// This driver's filters carry no node or jack handlers yet, so nothing reaches these; they refuse
+// rather than pretend.
 NTSTATUS UsbAudioAdapter::HandleNodeProperty(PPCPROPERTY_REQUEST) { return STATUS_NOT_SUPPORTED; }
 
 NTSTATUS UsbAudioAdapter::HandleJackProperty(PPCPROPERTY_REQUEST) { return STATUS_NOT_SUPPORTED; }
 
-NTSTATUS UsbAudioAdapter::StartDirection(StreamDirection direction)
+// IRQL: PASSIVE_LEVEL.
+NTSTATUS UsbAudioAdapter::StartDirection(StreamDirection direction) { return m_Engine.StartDirection(direction); }
+
+// IRQL: PASSIVE_LEVEL.
+NTSTATUS UsbAudioAdapter::StopDirection(StreamDirection direction) { return m_Engine.StopDirection(direction); }
+
+void UsbAudioAdapter::QueueRenderRegion(PVOID buffer, ULONG bytes) { m_Engine.QueueRegion(kDirectionOut, buffer, bytes, false); }
+
+void UsbAudioAdapter::QueueCaptureRegion(PVOID buffer, ULONG bytes, BOOLEAN lockHeld)
 {
-    R9_TRACE("UsbAudioAdapter: no stream engine to start %c\n", DirectionLetter(direction));
-    return STATUS_NOT_SUPPORTED;
+    m_Engine.QueueRegion(kDirectionIn, buffer, bytes, lockHeld != FALSE);
 }
 
-NTSTATUS UsbAudioAdapter::StopDirection(StreamDirection direction)
-{
-    R9_TRACE("UsbAudioAdapter: no stream engine to stop %c\n", DirectionLetter(direction));
-    return STATUS_NOT_SUPPORTED;
-}
+void UsbAudioAdapter::PurgeRenderRegions() { m_Engine.PurgeRegions(kDirectionOut); }
+
+void UsbAudioAdapter::PurgeCaptureRegions() { m_Engine.PurgeRegions(kDirectionIn); }

@@ -134,7 +134,7 @@ NTSTATUS UsbAudioAdapter::SetDirectionFormat(StreamDirection direction, USHORT f
     if (direction >= kDirectionCount) {
         return STATUS_INVALID_PARAMETER;
     }
-    PurgeRegions(direction);
+    m_Engine.PurgeRegions(direction);
     MutexHolder configuration(&m_ConfigurationMutex);
     DirectionFormat& format = m_Format[direction];
     if (channels != format.channels || bits != format.bitsPerSample || rate != format.sampleRate) {
@@ -252,5 +252,5 @@ ULONG UsbAudioAdapter::GetTransferBufferBytes(StreamDirection direction)
     if (record == nullptr || record->BytesPerSampleFrame == 0) {
         return 0;
     }
-    return m_TransferBufferBytes[direction] / record->BytesPerSampleFrame * m_Format[direction].blockAlign;
+    return m_Engine.TransferBufferBytes(direction) / record->BytesPerSampleFrame * m_Format[direction].blockAlign;
 }

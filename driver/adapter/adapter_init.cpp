@@ -94,9 +94,7 @@ NTSTATUS UsbAudioAdapter::ReadTransferSettings()
     if (g_DriverTuning.inRequestsInFlight > kRequestsInFlight) {
         g_DriverTuning.inRequestsInFlight = kRequestsInFlight;
     }
-    KeInitializeSemaphore(&m_RenderRequests, 0, LONG(g_DriverTuning.outRequestsInFlight));
-    KeInitializeSemaphore(&m_CaptureRequests, LONG(g_DriverTuning.inRequestsInFlight),
-                          LONG(g_DriverTuning.inRequestsInFlight));
+    m_Engine.InitializeRequestSemaphores();
     return STATUS_SUCCESS;
 }
 

@@ -18,13 +18,13 @@ UsbAudioAdapter::UsbAudioAdapter(PUNKNOWN outerUnknown, POOL_TYPE poolType)
       m_Filter(), m_PowerState(PowerDeviceD0), m_PreVista(false), m_OldFashioned(false), m_DsdNative(false),
       m_Duplex(false), m_RenderEndpointBuffer(), m_CaptureEndpointBuffer(), m_EndpointsFound(false),
       m_InstancePathBuffer(), m_CurrentRate(0), m_PendingRate(0), m_Format(), m_FormatSet(), m_ReservedIn(0),
-      m_ReservedOut(0), m_Exclusive(0), m_EngineCallback(nullptr), m_RunCount(), m_TransferBufferBytes(), m_Owner(0), m_AsioRunning(0)
+      m_ReservedOut(0), m_Exclusive(0), m_EngineCallback(nullptr), m_Engine(*this), m_Owner(0), m_AsioRunning(0)
 {
     if (m_OuterUnknown == nullptr) {
         m_OuterUnknown = static_cast<IUsbAudioAdapter*>(this);
     }
     m_Rundown.Initialize();
-    InitializeRegions(poolType);
+    m_Engine.Initialize(poolType);
     KeInitializeEvent(&m_RemovalEvent, NotificationEvent, FALSE);
     KeInitializeSpinLock(&m_ReservationLock);
     KeInitializeMutex(&m_ConfigurationMutex, 0);
@@ -37,7 +37,7 @@ UsbAudioAdapter::UsbAudioAdapter(PUNKNOWN outerUnknown, POOL_TYPE poolType)
 UsbAudioAdapter::~UsbAudioAdapter()
 {
     // The USB layer's model goes with the embedded object; the filter tables point into it.
-    DeleteRegions();
+    m_Engine.Delete();
     m_UsbAudio.FreeFilter(&m_Filter);
 }
 

@@ -60,7 +60,7 @@ void UsbAudioAdapter::OnDeviceRemoval()
     KeSetEvent(&m_RemovalEvent, IO_NO_INCREMENT, FALSE);
     m_Rundown.Wait();
     for (StreamDirection direction = kDirectionOut; direction < kDirectionCount; ++direction) {
-        while (m_RunCount[direction] != 0 && NT_SUCCESS(StopDirection(direction))) {
+        while (m_Engine.RunCount(direction) != 0 && NT_SUCCESS(StopDirection(direction))) {
         }
     }
     R9_TRACE("UsbAudioAdapter: removal\n");

@@ -49,7 +49,7 @@ NTSTATUS UsbAudioAdapter::SetSampleRate(ULONG rate, PULONG reregistered)
     }
     {
         MutexHolder configuration(&m_ConfigurationMutex);
-        if (m_RunCount[kDirectionOut] != 0 || m_RunCount[kDirectionIn] != 0) {
+        if (m_Engine.IsStreaming()) {
             return STATUS_DEVICE_BUSY;
         }
     }
@@ -157,7 +157,7 @@ NTSTATUS UsbAudioAdapter::SetDsdMode(USHORT mode)
         return STATUS_SUCCESS;
     }
     MutexHolder configuration(&m_ConfigurationMutex);
-    if (m_RunCount[kDirectionOut] != 0 || m_RunCount[kDirectionIn] != 0) {
+    if (m_Engine.IsStreaming()) {
         return STATUS_DEVICE_BUSY;
     }
     return m_UsbAudio.SetStreamingMode(mode);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "driver/adapter_interfaces.h"
+#include "driver/engine/stream_engine.h"
 #include "driver/rundown_guard.h"
 #include "driver/usbaudio/usb_audio_cl.h"
 #include "platform/kernel_new.h"
@@ -19,21 +20,6 @@ struct DirectionFormat {
     ULONG bitsPerSample;
     ULONG sampleRate;
     ULONG blockAlign;
-};
-
-// A part of a wave stream's buffer queued for the stream engine to fill or drain.
-struct BufferRegion {
-    LIST_ENTRY links;
-    PUCHAR start;
-    PUCHAR current;
-    ULONG remaining;
-};
-
-// The queued regions of one direction.
-struct RegionList {
-    LIST_ENTRY head;
-    KSPIN_LOCK lock;
-    ULONG queuedBytes;
 };
 
 // The rate of the first start on a machine, and of a device whose endpoints have no saved format.
@@ -115,9 +101,20 @@ public:
     const DirectionFormat& GetDirectionFormat(StreamDirection direction) const { return m_Format[direction]; }
     bool IsDirectionFormatSet(StreamDirection direction) const { return m_FormatSet[direction]; }
     bool EndpointsFound() const { return m_EndpointsFound; }
-    ULONG QueuedRegionBytes(StreamDirection direction) const;
+    ULONG QueuedRegionBytes(StreamDirection direction) const { return m_Engine.QueuedRegionBytes(direction); }
     bool HasDirection(StreamDirection direction) const;
     PDEVICE_OBJECT PhysicalDeviceObject() const { return m_Pdo; }
+    PDEVICE_OBJECT Fdo() const { return m_Fdo; }
+    bool IsRemoving() const;
+
+    // For the stream engine: the device rate (0 while none is set) and the rate a start uses then,
+    // the engine callback (null without a wave filter), and the mutex that serialises starts, stops
+    // and everything they depend on.
+    ULONG CurrentRate() const { return m_CurrentRate; }
+    ULONG PendingRate() const { return m_PendingRate; }
+    IEngineCallback* EngineCallback() const { return m_EngineCallback; }
+    PKMUTEX ConfigurationMutex() { return &m_ConfigurationMutex; }
+    StreamEngine& Engine() { return m_Engine; }
 
     // For the private interface's handles. The ASIO mutex serialises their control requests and
     // cleanups; the owner flag (0 or 1) changes only here, by compare-exchange, so two handles
@@ -144,11 +141,6 @@ private:
     NTSTATUS RateFromEndpoints(ULONG* rate);
     NTSTATUS LocateEndpoints();
 
-    void InitializeRegions(POOL_TYPE poolType);
-    void DeleteRegions();
-    void QueueRegion(StreamDirection direction, PVOID buffer, ULONG bytes, bool lockHeld);
-    void PurgeRegions(StreamDirection direction);
-    bool IsRemoving() const;
     bool RenderFollowsCapture() const;
     NTSTATUS PinDirection(ULONG pinId, StreamDirection* direction) const;
     void ClearFormatFields(StreamDirection direction);
@@ -190,14 +182,7 @@ private:
     IEngineCallback* m_EngineCallback;
     KMUTEX m_ConfigurationMutex;
 
-    // Stream engine: directions started and not yet stopped, the request semaphores, each
-    // request's buffer size and the queued wave-buffer regions.
-    ULONG m_RunCount[kDirectionCount];
-    ULONG m_TransferBufferBytes[kDirectionCount];
-    NPAGED_LOOKASIDE_LIST m_RegionRecords;
-    RegionList m_Regions[kDirectionCount];
-    KSEMAPHORE m_RenderRequests;
-    KSEMAPHORE m_CaptureRequests;
+    StreamEngine m_Engine;
 
     // The private interface's ASIO stream: its mutex and the owner and running flags.
     KMUTEX m_AsioMutex;

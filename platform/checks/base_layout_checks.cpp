@@ -45,6 +45,7 @@ static_assert(STATUS_MORE_PROCESSING_REQUIRED == static_cast<NTSTATUS>(0xC000001
 static_assert(STATUS_NO_MEMORY == static_cast<NTSTATUS>(0xC0000017));
 static_assert(STATUS_BUFFER_TOO_SMALL == static_cast<NTSTATUS>(0xC0000023));
 static_assert(STATUS_DELETE_PENDING == static_cast<NTSTATUS>(0xC0000056));
+static_assert(STATUS_DEVICE_NOT_CONNECTED == static_cast<NTSTATUS>(0xC000009D));
 static_assert(STATUS_INSUFFICIENT_RESOURCES == static_cast<NTSTATUS>(0xC000009A));
 static_assert(STATUS_DEVICE_NOT_READY == static_cast<NTSTATUS>(0xC00000A3));
 static_assert(STATUS_NOT_SUPPORTED == static_cast<NTSTATUS>(0xC00000BB));

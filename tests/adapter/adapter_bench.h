@@ -15,13 +15,21 @@
 #include "sim/pnp/device_tree.h"
 #include "sim/usb/host_controller.h"
 
-// What the tests reach inside the adapter: the run counts, which only the stream engine moves,
-// and the direction it gives a pin.
+// What the tests reach inside the stream engine: the run counts, which only starts and stops move.
+class StreamEngineTestAccess {
+public:
+    static void SetRunCount(StreamEngine& engine, StreamDirection direction, ULONG count)
+    {
+        engine.m_Direction[direction].runCount = count;
+    }
+};
+
+// What the tests reach inside the adapter: the run counts, and the direction it gives a pin.
 class UsbAudioAdapterTestAccess {
 public:
     static void SetRunCount(UsbAudioAdapter& adapter, StreamDirection direction, ULONG count)
     {
-        adapter.m_RunCount[direction] = count;
+        StreamEngineTestAccess::SetRunCount(adapter.Engine(), direction, count);
     }
     static NTSTATUS PinDirection(UsbAudioAdapter& adapter, ULONG pin, StreamDirection* direction)
     {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "driver/engine/sample_packing.h"
@@ -36,6 +37,8 @@ const PackCase kPackCases[] = {
     {"APartialFrameAtTheEndIsNotRead", 2, 16, 2, 24, {0x01, 0x02, 0x03, 0x04, 0x05},
      {0x00, 0x01, 0x02, 0x00, 0x03, 0x04}},
 };
+
+void PrintTo(const PackCase& c, std::ostream* out) { *out << c.name; }
 
 class PackFramesCase : public ::testing::TestWithParam<PackCase> {};
 
@@ -147,6 +150,8 @@ const MixCase kMixCases[] = {
     {"Saturates32Down", 32, {0x00, 0x00, 0x00, 0x80}, {0xFF, 0xFF, 0xFF, 0xFF}, {0x00, 0x00, 0x00, 0x80}},
     {"TwoSamples16", 16, {0x01, 0x00, 0xFE, 0xFF}, {0x01, 0x00, 0x01, 0x00}, {0x02, 0x00, 0xFF, 0xFF}},
 };
+
+void PrintTo(const MixCase& c, std::ostream* out) { *out << c.name; }
 
 class MixSamplesCase : public ::testing::TestWithParam<MixCase> {};
 

@@ -10,6 +10,7 @@ using namespace r9;
 namespace {
 
 constexpr uint8_t kIsochronousAsynchronous = 0x05;  // isochronous, asynchronous, data
+constexpr uint8_t kIsochronousImplicitFeedback = 0x25;  // isochronous, asynchronous, implicit feedback data
 constexpr uint8_t kIsochronousFeedback = 0x11;      // isochronous, no synchronisation, feedback
 constexpr uint8_t kIsochronousSynch = 0x01;         // 1.0 synch endpoint: usage bits reserved
 constexpr uint8_t kBusPowered = 0x80;
@@ -84,7 +85,7 @@ constexpr uint32_t kPcmFormat = 0x00000001;
 constexpr uint8_t kFeedbackInterval = 4;  // 2^(4-1) microframes: one report per millisecond
 
 Bytes StreamingInterface(uint8_t number, uint8_t terminalLink, uint8_t channelNames, uint8_t dataEndpoint,
-                         bool withFeedback)
+                         uint8_t dataAttributes, bool withFeedback)
 {
     Bytes bytes = Interface(number, 0, 0, kAudioClass, kAudioStreamingSubclass, kAudioProtocolVersion2);
     const struct {
@@ -97,7 +98,7 @@ Bytes StreamingInterface(uint8_t number, uint8_t terminalLink, uint8_t channelNa
                                 kAudioProtocolVersion2));
         Append(bytes, uac2::AsGeneral(terminalLink, 0, kFormatTypeI, kPcmFormat, kChannels, 0, channelNames));
         Append(bytes, uac2::FormatTypeI(a.subslotBytes, a.bits));
-        Append(bytes, Endpoint(dataEndpoint, kIsochronousAsynchronous,
+        Append(bytes, Endpoint(dataEndpoint, dataAttributes,
                                MaxPacket(kHighSpeedTopRate, kMicroframesPerSecond, a.subslotBytes), 1));
         Append(bytes, uac2::IsoEndpoint(0, 0, 0, 0));
         if (withFeedback) {
@@ -174,7 +175,9 @@ Bytes AudioControl20(bool sharedClock)
         });
 }
 
-DescriptorSet R9Descriptors20(bool sharedClock)
+// With implicit feedback the capture endpoint tells the host what render consumes, and render has
+// no feedback endpoint of its own.
+DescriptorSet R9Descriptors20(bool sharedClock, bool implicitFeedback)
 {
     using namespace uac2_r9;
     DescriptorSet set;
@@ -185,9 +188,10 @@ DescriptorSet R9Descriptors20(bool sharedClock)
                 InterfaceAssociation(kAudioControlInterface, 3, kAudioClass, 0, kAudioProtocolVersion2, kProductString))
             .Add(Interface(kAudioControlInterface, 0, 0, kAudioClass, kAudioControlSubclass, kAudioProtocolVersion2))
             .Add(AudioControl20(sharedClock))
-            .Add(
-                StreamingInterface(kRenderInterface, kRenderInputTerminalId, kOutputNamesString, kRenderEndpoint, true))
+            .Add(StreamingInterface(kRenderInterface, kRenderInputTerminalId, kOutputNamesString, kRenderEndpoint,
+                                    kIsochronousAsynchronous, !implicitFeedback))
             .Add(StreamingInterface(kCaptureInterface, kCaptureOutputTerminalId, kInputNamesString, kCaptureEndpoint,
+                                    implicitFeedback ? kIsochronousImplicitFeedback : kIsochronousAsynchronous,
                                     false))
             .Build();
     set.languageIds = {kEnglishUnitedStates};
@@ -197,9 +201,11 @@ DescriptorSet R9Descriptors20(bool sharedClock)
 
 }  // namespace
 
-DescriptorSet R9Descriptors() { return R9Descriptors20(false); }
+DescriptorSet R9Descriptors() { return R9Descriptors20(false, false); }
 
-DescriptorSet R9SharedClockDescriptors() { return R9Descriptors20(true); }
+DescriptorSet R9SharedClockDescriptors() { return R9Descriptors20(true, false); }
+
+DescriptorSet R9ImplicitFeedbackDescriptors() { return R9Descriptors20(false, true); }
 
 DescriptorSet R9FullSpeedUac1Descriptors()
 {

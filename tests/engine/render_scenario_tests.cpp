@@ -1,0 +1,65 @@
+// Render through the product's stream engine into the R9, paced by the device's explicit feedback:
+// for half an hour of virtual time at each rate, with the device clock off by +500 and then -500
+// ppm, every frame the wave stream queued reaches the converters once and in order, the device's
+// FIFO never runs dry or over, and the engine never resets.
+#include <ostream>
+
+#include "tests/engine/engine_bench.h"
+
+namespace enginetest {
+namespace {
+
+struct FeedbackCase {
+    const char* name;
+    ULONG rate;
+    int32_t ppm;
+    int64_t durationNs;
+};
+
+void PrintTo(const FeedbackCase& c, std::ostream* out) { *out << c.name; }
+
+constexpr int64_t kScenarioNs = 30 * kMinuteNs;
+
+const FeedbackCase kFeedbackCases[] = {
+    {"At44k1Fast", 44100, 500, kScenarioNs},
+    {"At44k1Slow", 44100, -500, kScenarioNs},
+    {"At48kFast", 48000, 500, kScenarioNs},
+    {"At48kSlow", 48000, -500, kScenarioNs},
+    {"At96kFast", 96000, 500, kScenarioNs},
+    {"At96kSlow", 96000, -500, kScenarioNs},
+};
+
+class RenderFollowingFeedback : public ::testing::TestWithParam<FeedbackCase> {};
+
+TEST_P(RenderFollowingFeedback, PlaysEveryFrameOnceWithoutAGlitch)
+{
+    const FeedbackCase& c = GetParam();
+    EngineBench bench({R9Variant::HighSpeedUac2, c.rate});
+    bench.Audio().SetDriftPpm(bench.Machine().Now(), c.ppm);
+    bench.RunStream(kDirectionOut);
+    ASSERT_EQ(bench.Adapter().StartDirection(kDirectionOut), STATUS_SUCCESS);
+    bench.RunFor(c.durationNs);
+    const auto counters = bench.Audio().RenderStats();
+    const EngineStatistics statistics = bench.Engine().Statistics();
+    EXPECT_EQ(bench.Adapter().StopDirection(kDirectionOut), STATUS_SUCCESS);
+
+    EXPECT_EQ(counters.underflows.count, 0u) << "first at " << counters.underflows.firstNs << " ns";
+    EXPECT_EQ(counters.overflows.count, 0u) << "first at " << counters.overflows.firstNs << " ns";
+    EXPECT_EQ(counters.protocolErrors.count, 0u);
+    EXPECT_EQ(statistics.renderResets, 0u);
+    EXPECT_EQ(statistics.captureResets, 0u);
+    EXPECT_GT(statistics.feedbackAccepted, 0u);
+    EXPECT_EQ(statistics.feedbackReplaced, 0u);
+    const auto* continuity = bench.Audio().RenderRecorder().Continuity();
+    ASSERT_NE(continuity, nullptr);
+    EXPECT_TRUE(continuity->Continuous()) << continuity->FirstBreak();
+    // The converters played at the drifting clock's pace all along, but for the pipeline's start.
+    const double playedSeconds = double(c.durationNs) / kSecondNs * (1.0 + c.ppm * 1e-6) - 0.1;
+    EXPECT_GT(double(continuity->PatternFrames()), playedSeconds * c.rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, RenderFollowingFeedback, ::testing::ValuesIn(kFeedbackCases),
+                         [](const ::testing::TestParamInfo<FeedbackCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace enginetest
