@@ -371,18 +371,14 @@ ULONG CUSBAudioCL::GetRenderBytes(ULONG periodMs, ULONG feedbackValue) const
     return frames * render->BytesPerSampleFrame;
 }
 
-// IRQL: <= DISPATCH_LEVEL.
+// IRQL: <= DISPATCH_LEVEL. The interval is the data pipe's as corrected when the pipe was looked up,
+// the one all packet arithmetic uses: a full-speed endpoint serves a packet every frame whatever
+// its bInterval says, and a high-speed bInterval of 0 means every microframe.
 ULONG CUSBAudioCL::PacketsToBusIntervals(ULONG direction, ULONG packets) const
 {
     const StreamingInterface* record = GetStreamingInterface(direction);
-    if (record == nullptr || record->CurrentAlternate >= record->AlternateCount ||
-        record->Alternates[record->CurrentAlternate].DataEndpoint == nullptr) {
+    if (record == nullptr || record->DataPipe == nullptr) {
         return 0;
     }
-    const ULONG exponent = ULONG(record->Alternates[record->CurrentAlternate].DataEndpoint->bInterval) - 1;
-    if (exponent > 15) {
-        R9_TRACE("CUSBAudioCL::PacketsToBusIntervals: bInterval %u\n", unsigned(exponent + 1));
-        return 0;
-    }
-    return packets << exponent;
+    return packets * GetPipeInterval(record->DataPipe);
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <numeric>
+#include <ostream>
 #include <vector>
 
 #include "tests/audioclass/format_test_devices.h"
@@ -166,15 +167,41 @@ TEST_F(RenderTransferTest, MoreThanSixtyFourPacketsAreRefusedUpFront)
     EXPECT_EQ(Lengths(device_->RenderPackets()), std::vector<size_t>(64, 48));
 }
 
-// A packet every second microframe spans two bus intervals; alternate 0 has no data endpoint.
-TEST_F(RenderTransferTest, PacketsToBusIntervalsFollowsTheDataEndpoint)
+struct IntervalCase {
+    const char* name;
+    bool highSpeed;
+    uint8_t bInterval;
+    ULONG busIntervals;  // of 8 packets
+};
+
+// The interval the packet arithmetic uses is the pipe's as corrected: a full-speed isochronous
+// endpoint serves every frame whatever it says, a high-speed one at most every 8 microframes.
+const IntervalCase kIntervalCases[] = {
+    {"HighSpeedEveryMicroframe", true, 1, 8},
+    {"HighSpeedEverySecondMicroframe", true, 2, 16},
+    {"HighSpeedIntervalZeroIsEveryMicroframe", true, 0, 8},
+    {"HighSpeedEveryEighthMicroframe", true, 4, 64},
+    {"FullSpeedIntervalFourIsEveryFrame", false, 4, 8},
+};
+
+void PrintTo(const IntervalCase& c, std::ostream* out) { *out << c.name; }
+
+class PacketsToBusIntervals : public RenderTransferTest, public ::testing::WithParamInterface<IntervalCase> {};
+
+TEST_P(PacketsToBusIntervals, FollowTheCorrectedDataInterval)
 {
-    Start(std::make_unique<StreamingDevice>(audioclasstest::Device20({{2, 24, 4}}, true, 392, 2), UsbSpeed::High));
+    const IntervalCase& c = GetParam();
+    Start(std::make_unique<StreamingDevice>(audioclasstest::Device20({{2, 24, 4}}, c.highSpeed, 392, c.bInterval),
+                                            c.highSpeed ? UsbSpeed::High : UsbSpeed::Full));
+    // Alternate 0 has no data endpoint.
     EXPECT_EQ(driver_->PacketsToBusIntervals(kDirectionOut, 8), 0u);
     Select(kDirectionOut, 24, 48000);
-    EXPECT_EQ(driver_->PacketsToBusIntervals(kDirectionOut, 8), 16u);
+    EXPECT_EQ(driver_->PacketsToBusIntervals(kDirectionOut, 8), c.busIntervals);
     EXPECT_EQ(driver_->PacketsToBusIntervals(usbaudio::kDirectionIn, 8), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(RenderTransfer, PacketsToBusIntervals, ::testing::ValuesIn(kIntervalCases),
+                         [](const ::testing::TestParamInfo<IntervalCase>& info) { return info.param.name; });
 
 TEST_F(RenderTransferTest, WithoutARenderPipeNothingIsSent)
 {
