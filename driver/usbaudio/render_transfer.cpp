@@ -63,7 +63,7 @@ ULONG CUSBAudioCL::PacketSubSteps() const
     return IsHighSpeed() && m_PacketInterval != 0 ? m_PacketInterval : 1;
 }
 
-NTSTATUS CUSBAudioCL::PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs,
+NTSTATUS CUSBAudioCL::PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs, ULONG feedback,
                                  RenderPlan* plan) const
 {
     *plan = RenderPlan{};
@@ -100,7 +100,6 @@ NTSTATUS CUSBAudioCL::PlanRender(const StreamingInterface* render, ULONG length,
         }
     } else if (render->FeedbackPipe != nullptr) {
         plan->Path = RenderPath::ExplicitFeedback;
-        const ULONG feedback = ReadFeedback(const_cast<StreamingInterface*>(render));
         ULONG accumulator = render->FractionAccumulator;
         ULONG bytes = 0;
         ULONG step = 0;
@@ -163,8 +162,11 @@ NTSTATUS CUSBAudioCL::SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG p
     if (length == 0) {
         R9_TRACE("CUSBAudioCL::SubmitRenderTransfer: empty transfer\n");
     }
+    // One reading sizes the transfer and lays out its packets: a report arriving in between would
+    // leave the packets counted for one rate and filled at another.
+    const ULONG feedback = render->FeedbackPipe != nullptr ? ReadFeedback(render) : 0;
     RenderPlan plan;
-    NTSTATUS status = PlanRender(render, length, periodMs, &plan);
+    NTSTATUS status = PlanRender(render, length, periodMs, feedback, &plan);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -216,7 +218,7 @@ NTSTATUS CUSBAudioCL::SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG p
 
     switch (plan.Path) {
     case RenderPath::SharedClock: LayOutSharedClock(render, plan, length, &transfer); break;
-    case RenderPath::ExplicitFeedback: LayOutFeedback(render, plan, length, &transfer); break;
+    case RenderPath::ExplicitFeedback: LayOutFeedback(render, plan, length, feedback, &transfer); break;
     case RenderPath::Pattern:
         if (plan.LengthPrefixed) {
             status = LayOutLengthPrefixed(render, buffer, mdl, length, prefixed, &transfer);
@@ -257,7 +259,7 @@ void CUSBAudioCL::LayOutSharedClock(const StreamingInterface* render, const Rend
     take(plan.MinimumPackets, render->MinimumPacketBytes);
 }
 
-void CUSBAudioCL::LayOutFeedback(StreamingInterface* render, const RenderPlan& plan, ULONG length,
+void CUSBAudioCL::LayOutFeedback(StreamingInterface* render, const RenderPlan& plan, ULONG length, ULONG feedback,
                                  struct _URB_ISOCH_TRANSFER* transfer) const
 {
     const ULONG frameBytes = render->BytesPerSampleFrame;
@@ -273,7 +275,6 @@ void CUSBAudioCL::LayOutFeedback(StreamingInterface* render, const RenderPlan& p
         }
         return;
     }
-    const ULONG feedback = ReadFeedback(render);
     const ULONG steps = PacketSubSteps();
     ULONG accumulator = render->FractionAccumulator;
     for (ULONG i = 0; i < plan.Packets; ++i) {

@@ -171,10 +171,11 @@ private:
     NTSTATUS SubmitRender(PVOID buffer, PMDL mdl, ULONG length, ULONG periodMs, TransferCallback callback,
                           PVOID callbackContext, ULONG transferFlags, ULONG startFrame);
     ULONG PacketSubSteps() const;
-    NTSTATUS PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs, RenderPlan* plan) const;
+    NTSTATUS PlanRender(const StreamingInterface* render, ULONG length, ULONG periodMs, ULONG feedback,
+                        RenderPlan* plan) const;
     void LayOutSharedClock(const StreamingInterface* render, const RenderPlan& plan, ULONG length,
                            struct _URB_ISOCH_TRANSFER* transfer) const;
-    void LayOutFeedback(StreamingInterface* render, const RenderPlan& plan, ULONG length,
+    void LayOutFeedback(StreamingInterface* render, const RenderPlan& plan, ULONG length, ULONG feedback,
                         struct _URB_ISOCH_TRANSFER* transfer) const;
     void LayOutPattern(const StreamingInterface* render, ULONG length, struct _URB_ISOCH_TRANSFER* transfer);
     NTSTATUS LayOutLengthPrefixed(const StreamingInterface* render, PVOID buffer, PMDL mdl, ULONG length,

@@ -33,8 +33,22 @@ Pool::~Pool()
     }
 }
 
+void Pool::SetAllocationHook(AllocationHook hook)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    hook_ = std::move(hook);
+}
+
 void* Pool::Allocate(POOL_TYPE type, size_t size, ULONG tag)
 {
+    AllocationHook hook;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        hook = hook_;
+    }
+    if (hook) {
+        hook(size, tag);
+    }
     std::lock_guard<std::mutex> guard(lock_);
     ++allocations_;
     if (failCountdown_ > 0 && (failTag_ == 0 || failTag_ == tag)) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,6 +42,11 @@ public:
     uint64_t AllocationCount() const;  // successful and failed, since the machine started
     uint64_t FailedCount() const;
 
+    // Runs on the allocating thread before every allocation, as a breakpoint on the pool would
+    // stop it there: a test acts at a precise point inside the product. Null removes it.
+    using AllocationHook = std::function<void(size_t size, ULONG tag)>;
+    void SetAllocationHook(AllocationHook hook);
+
     std::vector<PoolAllocation> LiveAllocations(ULONG onlyTag = 0) const;
     std::string LeakReport() const;  // one line per tag: count and bytes
 
@@ -52,6 +58,7 @@ private:
     uint64_t failures_ = 0;
     uint64_t failCountdown_ = 0;
     ULONG failTag_ = 0;
+    AllocationHook hook_;
 };
 
 }  // namespace sim

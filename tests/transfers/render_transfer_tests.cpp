@@ -98,6 +98,25 @@ TEST_F(RenderTransferTest, ExplicitFeedbackCarriesTheFractionToTheNextTransfer)
     EXPECT_EQ(packets[11][0], UCHAR(45 * 4));
 }
 
+// A report that lands while a transfer is being built (here: when its URB is taken from the pool)
+// must not change the transfer: its packets are counted and filled at the one value it was sized by.
+TEST_F(RenderTransferTest, ExplicitFeedbackArrivingMidBuildLeavesTheTransferAlone)
+{
+    Start(std::make_unique<StreamingDevice>(RenderOnly20(false, 16, 2, 196, true), UsbSpeed::Full));
+    Select(kDirectionOut, 16, 44100);
+    SetFeedback(kFeedback44k1);
+    ASSERT_EQ(driver_->GetRenderBytes(10, kFeedback44k1), 1760u);
+    machine_.Pools().SetAllocationHook([this](size_t size, ULONG) {
+        if (size == kIsoUrbBytes) {
+            SetFeedback(46 << 16);
+        }
+    });
+    const Completion completion = Render(1760, 10);
+    machine_.Pools().SetAllocationHook(nullptr);
+    EXPECT_EQ(completion.status, STATUS_SUCCESS);
+    EXPECT_EQ(Lengths(device_->RenderPackets()), std::vector<size_t>(10, 44 * 4));
+}
+
 // A transfer shorter than a frame is spread over the whole frame; the carried fraction stays.
 TEST_F(RenderTransferTest, ExplicitFeedbackFillsAWholeFrameAtHighSpeed)
 {
