@@ -34,6 +34,8 @@ inline constexpr ULONG kOldFashionedPacketsPerRequest = 2;
 inline constexpr ULONG kOldFashionedRequestsInFlight = 3;
 inline constexpr ULONG kPacketsPerRequest = 8;
 inline constexpr ULONG kRequestsInFlight = 8;
+// "IN URB Size" when the setting is absent or unusable.
+inline constexpr ULONG kDefaultInPacketsPerRequest = 1;
 // Normal page priority, and the same with MdlMappingNoExecute.
 inline constexpr ULONG kMapPriority = 16;
 inline constexpr ULONG kMapPriorityNoExecute = 0x40000010;

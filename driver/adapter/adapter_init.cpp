@@ -85,11 +85,18 @@ NTSTATUS UsbAudioAdapter::ReadTransferSettings()
     g_DriverTuning.outPacketsPerRequest = m_OldFashioned ? kOldFashionedPacketsPerRequest : kPacketsPerRequest;
     g_DriverTuning.outRequestsInFlight = m_OldFashioned ? kOldFashionedRequestsInFlight : kRequestsInFlight;
 
-    value = 1;
-    if (NT_SUCCESS(ReadDeviceDword(m_Pdo, W("IN URB Size"), &value))) {
-        g_DriverTuning.inPacketsPerRequest = value == 0 ? 1 : value;
-    } else {
-        g_DriverTuning.inPacketsPerRequest = 1;
+    // A capture request longer than one URB may carry would be refused by every submission and
+    // capture would never run; neither would a value that is not a number.
+    ULONG type = REG_NONE;
+    g_DriverTuning.inPacketsPerRequest = kDefaultInPacketsPerRequest;
+    if (NT_SUCCESS(ReadDeviceDword(m_Pdo, W("IN URB Size"), &value, &type))) {
+        const ULONG longest = m_UsbAudio.GetLongestCaptureRequest();
+        if (type != REG_DWORD || value > longest) {
+            R9_TRACE("UsbAudioAdapter::Init: \"IN URB Size\" %u (type %u) unusable, at most %u\n", unsigned(value),
+                     unsigned(type), unsigned(longest));
+        } else if (value != 0) {
+            g_DriverTuning.inPacketsPerRequest = value;
+        }
     }
     if (g_DriverTuning.inRequestsInFlight > kRequestsInFlight) {
         g_DriverTuning.inRequestsInFlight = kRequestsInFlight;

@@ -3,7 +3,7 @@
 #include "driver/registry/registry_internal.h"
 #include "driver/trace.h"
 
-NTSTATUS ReadDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, PULONG value)
+NTSTATUS ReadDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, PULONG value, PULONG type)
 {
     PAGED_CODE();
     HANDLE key = nullptr;
@@ -28,6 +28,9 @@ NTSTATUS ReadDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, PULONG value)
         goto Exit;
     }
     RtlCopyMemory(value, information->Data, sizeof(ULONG));
+    if (type != nullptr) {
+        *type = information->Type;
+    }
 
 Exit:
     if (information != nullptr) {

@@ -23,8 +23,8 @@ typedef BOOLEAN (*RegistryTextCompare)(PCUNICODE_STRING storedText, PCUNICODE_ST
 // fit leaves `path` as it was and returns STATUS_BUFFER_OVERFLOW.
 NTSTATUS AppendPathComponent(PUNICODE_STRING path, PCUNICODE_STRING component);
 
-// The first four bytes of the value's data, whatever its type.
-NTSTATUS ReadDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, PULONG value);
+// The first four bytes of the value's data, whatever its type; `type`, when given, receives it.
+NTSTATUS ReadDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, PULONG value, PULONG type = nullptr);
 NTSTATUS WriteDeviceDword(PDEVICE_OBJECT pdo, PCWSTR valueName, ULONG value);
 
 // STATUS_SUCCESS when the key exists; STATUS_INVALID_PARAMETER for a path over 255 characters.

@@ -4,6 +4,12 @@
 #include "driver/trace.h"
 #include "driver/usbaudio/usb_audio_cl.h"
 
+namespace {
+
+constexpr ULONG kMicroframesPerMillisecond = 8;
+
+}  // namespace
+
 // IRQL: <= DISPATCH_LEVEL.
 NTSTATUS CUSBAudioCL::SubmitCaptureTransfer(PVOID buffer, ULONG length, TransferCallback callback,
                                             PVOID callbackContext, ULONG startFrame)
@@ -40,4 +46,26 @@ NTSTATUS CUSBAudioCL::CheckTransfer(NTSTATUS status, PURB urb, TransferContext*)
         }
     }
     return status;
+}
+
+// IRQL: <= DISPATCH_LEVEL.
+ULONG CUSBAudioCL::GetLongestCaptureRequest() const
+{
+    const StreamingInterface* capture = m_Model.GetCaptureInterface();
+    if (capture == nullptr) {
+        return 0;
+    }
+    ULONG packetsPerMs = 1;
+    for (ULONG i = 1; IsHighSpeed() && i < capture->AlternateCount; ++i) {
+        const USB_ENDPOINT_DESCRIPTOR* endpoint = capture->Alternates[i].DataEndpoint;
+        if (endpoint == nullptr) {
+            continue;
+        }
+        // The interval as the pipe will be corrected: 1 to 4, a packet every 2^(n-1) microframes.
+        ULONG interval = endpoint->bInterval == 0 ? 1 : endpoint->bInterval;
+        interval = interval > usbaudio::kHighSpeedLongestInterval ? usbaudio::kHighSpeedLongestInterval : interval;
+        const ULONG perMs = kMicroframesPerMillisecond >> (interval - 1);
+        packetsPerMs = perMs > packetsPerMs ? perMs : packetsPerMs;
+    }
+    return kMaximumIsoPackets / packetsPerMs;
 }

@@ -8,7 +8,6 @@ using namespace usbaudio;
 
 namespace {
 
-constexpr ULONG kHighSpeedLongestInterval = 4;  // 2^(4-1) microframes: one packet per millisecond
 
 }  // namespace
 

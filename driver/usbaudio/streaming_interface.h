@@ -17,6 +17,9 @@ using ::kDirectionOut;
 constexpr UCHAR kAsGeneral = 0x01;
 constexpr UCHAR kAsFormatType = 0x02;
 constexpr UCHAR kEndpointGeneral = 0x01;
+// The longest high-speed isochronous interval the driver serves: 2^(4-1) microframes, one packet
+// per millisecond.
+constexpr ULONG kHighSpeedLongestInterval = 4;
 
 }  // namespace usbaudio
 

@@ -83,6 +83,9 @@ public:
     // Room for 4 ms of feedback packets; 0 without a feedback pipe.
     ULONG GetFeedbackBufferSize() const;
     ULONG PacketsToBusIntervals(ULONG direction, ULONG packets) const;
+    // The most milliseconds one capture request may span: its packets must fit one URB at the
+    // densest packet rate any capture alternate has. 0 without a capture interface.
+    ULONG GetLongestCaptureRequest() const;
     // Render is paced by capture: one clock for both directions, or an implicit-feedback capture
     // endpoint.
     bool RendersFromCaptureClock() const;

@@ -88,6 +88,11 @@ void AdapterBench::SetDeviceSetting(const std::u16string& name, ULONG value)
     EXPECT_TRUE(sim::registry::MachineRegistry().SetDword(kHardwareKey, name, value));
 }
 
+void AdapterBench::SetDeviceValue(const std::u16string& name, ULONG type, const std::vector<uint8_t>& data)
+{
+    EXPECT_TRUE(sim::registry::MachineRegistry().SetValue(kHardwareKey, name, type, data));
+}
+
 void AdapterBench::SaveEndpointFormats(ULONG rate)
 {
     const WAVEFORMATEXTENSIBLE format = sim::pnp::MakePcmFormat(rate, 2, 32, 24);

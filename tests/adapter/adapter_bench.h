@@ -57,6 +57,7 @@ public:
 
     // Before Plug: a REG_DWORD in the device's hardware key; endpoints with a saved format.
     void SetDeviceSetting(const std::u16string& name, ULONG value);
+    void SetDeviceValue(const std::u16string& name, ULONG type, const std::vector<uint8_t>& data);
     void SaveEndpointFormats(ULONG rate);
 
     // Plugs the R9 in; Plug and Play starts the driver on it. Returns the start's status.

@@ -80,20 +80,36 @@ TEST(DeviceStart, RateWithoutFilterNameStartsWithoutFilter)
     EXPECT_TRUE(bench.FilterNames().empty());
 }
 
+// A length no capture URB can carry, or a value that is not a REG_DWORD, would leave capture
+// refused at every submission: the default takes its place.
 TEST(DeviceStart, CaptureRequestLengthComesFromTheDeviceKey)
 {
     struct Case {
         const char* name;
-        bool set;
-        ULONG value;
+        sim::devices::R9Variant variant;
+        ULONG type;  // REG_NONE: absent
+        std::vector<uint8_t> data;
         ULONG expected;
     };
-    const Case cases[] = {{"absent", false, 0, 1}, {"zero", true, 0, 1}, {"four", true, 4, 4}};
+    using sim::devices::R9Variant;
+    const Case cases[] = {
+        {"absent", R9Variant::HighSpeedUac2, REG_NONE, {}, 1},
+        {"zero", R9Variant::HighSpeedUac2, REG_DWORD, {0, 0, 0, 0}, 1},
+        {"four", R9Variant::HighSpeedUac2, REG_DWORD, {4, 0, 0, 0}, 4},
+        {"eight packets of eight microframes", R9Variant::HighSpeedUac2, REG_DWORD, {8, 0, 0, 0}, 8},
+        {"nine at high speed", R9Variant::HighSpeedUac2, REG_DWORD, {9, 0, 0, 0}, 1},
+        {"sixteen at full speed", R9Variant::FullSpeedUac1, REG_DWORD, {16, 0, 0, 0}, 16},
+        {"sixty-five at full speed", R9Variant::FullSpeedUac1, REG_DWORD, {65, 0, 0, 0}, 1},
+        {"text", R9Variant::HighSpeedUac2, REG_SZ, {'4', 0, 0, 0}, 1},
+        {"binary", R9Variant::HighSpeedUac2, REG_BINARY, {4, 0, 0, 0}, 1},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AdapterBench bench;
-        if (c.set) {
-            bench.SetDeviceSetting(u"IN URB Size", c.value);
+        BenchOptions options;
+        options.variant = c.variant;
+        AdapterBench bench(options);
+        if (c.type != REG_NONE) {
+            bench.SetDeviceValue(u"IN URB Size", c.type, c.data);
         }
         ASSERT_EQ(bench.Plug(), STATUS_SUCCESS);
         EXPECT_EQ(g_DriverTuning.inPacketsPerRequest, c.expected);
