@@ -1,5 +1,6 @@
 // The adapter's power management (through PortCls) and its part in the device's removal.
 #include "driver/adapter/usb_audio_adapter.h"
+#include "driver/mutex_holder.h"
 #include "driver/trace.h"
 
 // IRQL: PASSIVE_LEVEL, from PortCls's power IRP handling.
@@ -11,11 +12,18 @@ void UsbAudioAdapter::PowerChangeState(POWER_STATE newState)
         return;
     }
     switch (state) {
-    case PowerDeviceD0:
+    case PowerDeviceD0: {
         m_PowerState = PowerDeviceD0;
         // The device lost its interface settings and mode while it was off: put both directions
         // back on zero bandwidth so the next start selects from a known state, and tell a DSD
-        // device again which mode it is in.
+        // device again which mode it is in. A direction that runs (started again before this
+        // request came, or never stopped) keeps its alternate and mode: taking them away would
+        // cut its stream.
+        MutexHolder configuration(&m_ConfigurationMutex);
+        if (m_Engine.IsStreaming()) {
+            R9_TRACE("UsbAudioAdapter: D0 while streaming, interfaces left as they are\n");
+            break;
+        }
         for (StreamDirection direction = kDirectionOut; direction < kDirectionCount; ++direction) {
             if (HasDirection(direction)) {
                 const NTSTATUS status =
@@ -33,6 +41,7 @@ void UsbAudioAdapter::PowerChangeState(POWER_STATE newState)
             }
         }
         break;
+    }
     case PowerDeviceD1:
     case PowerDeviceD2:
     case PowerDeviceD3:

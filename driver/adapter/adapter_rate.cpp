@@ -76,8 +76,12 @@ NTSTATUS UsbAudioAdapter::SetSampleRate(ULONG rate, PULONG reregistered)
 
     NTSTATUS status = STATUS_SUCCESS;
     {
+        // The mutex was let go while the filter went: a direction may have started meanwhile.
         MutexHolder configuration(&m_ConfigurationMutex);
-        if (!m_PreVista) {
+        if (m_Engine.IsStreaming()) {
+            R9_TRACE("UsbAudioAdapter::SetSampleRate: a direction started during the change\n");
+            status = STATUS_DEVICE_BUSY;
+        } else if (!m_PreVista) {
             status = WriteEndpointRates(rate);
             if (RtlIsNtDdiVersionAvailable(NTDDI_WIN10)) {
                 // Windows 10 rebuilds the endpoint's format from the driver once its cached copy

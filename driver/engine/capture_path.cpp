@@ -10,6 +10,7 @@
 namespace {
 
 constexpr LONG kDumpCaptured = 2;
+constexpr LONGLONG kOneMillisecond = 10000;  // 100 ns units
 
 }  // namespace
 
@@ -51,6 +52,11 @@ void StreamEngine::RunCaptureThread()
             }
             KeClearEvent(&capture.startedEvent);
             KeClearEvent(&capture.errorEvent);
+            // A capture that fails at once again (a pipe that is gone, a device that refuses every
+            // request) would otherwise reset in a tight loop; one request's length costs nothing.
+            LARGE_INTEGER pause;
+            pause.QuadPart = -LONGLONG(g_DriverTuning.inPacketsPerRequest) * kOneMillisecond;
+            KeDelayExecutionThread(KernelMode, FALSE, &pause);
             // Render built on capture's frames, or mixed against capture's timeline, starts again
             // with it.
             if (m_Asio.IsLateMixing() || FollowsCapture()) {

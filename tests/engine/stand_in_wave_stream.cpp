@@ -15,7 +15,7 @@ constexpr USHORT kPcmFormatTag = 1;
 
 }  // namespace
 
-StandInWaveStream::StandInWaveStream(UsbAudioAdapter& adapter) : adapter_(adapter)
+StandInWaveStream::StandInWaveStream(UsbAudioAdapter& adapter) : adapter_(adapter), miniport_(adapter.EngineCallback())
 {
     adapter_.SetEngineCallback(this);
 }
@@ -180,6 +180,15 @@ void StandInWaveStream::RequeueCapture(StreamDirection direction)
     QueueSpan(direction, 0, ULONG(side.buffer.size()), true);
     std::lock_guard<std::mutex> guard(side.lock);
     ++side.counts.requeues;
+}
+
+NTSTATUS StandInWaveStream::UnregisterSubdevice(PDEVICE_OBJECT deviceObject)
+{
+    const NTSTATUS status = miniport_ != nullptr ? miniport_->UnregisterSubdevice(deviceObject) : STATUS_SUCCESS;
+    if (onUnregister_) {
+        onUnregister_();
+    }
+    return status;
 }
 
 void StandInWaveStream::QueueSpan(StreamDirection direction, ULONG offset, ULONG bytes, bool lockHeld)

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -66,7 +67,10 @@ public:
     STDMETHODIMP_(void) ReleaseStream(StreamDirection direction) override;
     STDMETHODIMP_(void) ReportRenderBytes(StreamDirection direction, ULONG bytes, ULONG duration) override;
     STDMETHODIMP_(void) RequeueCapture(StreamDirection direction) override;
-    STDMETHODIMP_(NTSTATUS) UnregisterSubdevice(PDEVICE_OBJECT) override { return STATUS_SUCCESS; }
+    STDMETHODIMP_(NTSTATUS) UnregisterSubdevice(PDEVICE_OBJECT) override;
+    // The miniport the stand-in replaced unregisters the filter (a rate change); `action` runs
+    // then, between the adapter's two holds of the configuration mutex.
+    void OnUnregister(std::function<void()> action) { onUnregister_ = std::move(action); }
 
 private:
     struct Side {
@@ -87,6 +91,8 @@ private:
     uint64_t renderFrame_ = 0;
     std::unique_ptr<ContinuityAnalyser> captured_;
     uint64_t capturedFrames_ = 0;
+    IEngineCallback* miniport_;
+    std::function<void()> onUnregister_;
 };
 
 }  // namespace enginetest
