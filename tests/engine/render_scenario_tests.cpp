@@ -58,6 +58,28 @@ TEST_P(RenderFollowingFeedback, PlaysEveryFrameOnceWithoutAGlitch)
     EXPECT_GT(double(continuity->PatternFrames()), playedSeconds * c.rate);
 }
 
+// With a packet every second microframe a request has half the packets, but the device still
+// reports frames per microframe: its reports must be taken as they are, not compared with the
+// frames of one packet.
+TEST(RenderFeedback, ReportsPerMicroframeAreAcceptedWhenPacketsSpanTwo)
+{
+    EngineBench bench({R9Variant::EveryOtherMicroframe, 48000});
+    bench.Audio().SetDriftPpm(bench.Machine().Now(), 500);
+    bench.RunStream(kDirectionOut);
+    ASSERT_EQ(bench.Adapter().StartDirection(kDirectionOut), STATUS_SUCCESS);
+    bench.RunFor(kMinuteNs);
+    const auto counters = bench.Audio().RenderStats();
+    const EngineStatistics statistics = bench.Engine().Statistics();
+    EXPECT_EQ(bench.Adapter().StopDirection(kDirectionOut), STATUS_SUCCESS);
+    EXPECT_EQ(statistics.feedbackReplaced, 0);
+    EXPECT_GT(statistics.feedbackAccepted, 0);
+    EXPECT_EQ(counters.underflows.count, 0u);
+    EXPECT_EQ(counters.overflows.count, 0u);
+    const auto* continuity = bench.Audio().RenderRecorder().Continuity();
+    ASSERT_NE(continuity, nullptr);
+    EXPECT_TRUE(continuity->Continuous()) << continuity->FirstBreak();
+}
+
 INSTANTIATE_TEST_SUITE_P(Engine, RenderFollowingFeedback, ::testing::ValuesIn(kFeedbackCases),
                          [](const ::testing::TestParamInfo<FeedbackCase>& info) { return info.param.name; });
 

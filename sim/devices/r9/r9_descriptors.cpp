@@ -85,7 +85,7 @@ constexpr uint32_t kPcmFormat = 0x00000001;
 constexpr uint8_t kFeedbackInterval = 4;  // 2^(4-1) microframes: one report per millisecond
 
 Bytes StreamingInterface(uint8_t number, uint8_t terminalLink, uint8_t channelNames, uint8_t dataEndpoint,
-                         uint8_t dataAttributes, bool withFeedback)
+                         uint8_t dataAttributes, uint8_t dataInterval, bool withFeedback)
 {
     Bytes bytes = Interface(number, 0, 0, kAudioClass, kAudioStreamingSubclass, kAudioProtocolVersion2);
     const struct {
@@ -99,7 +99,7 @@ Bytes StreamingInterface(uint8_t number, uint8_t terminalLink, uint8_t channelNa
         Append(bytes, uac2::AsGeneral(terminalLink, 0, kFormatTypeI, kPcmFormat, kChannels, 0, channelNames));
         Append(bytes, uac2::FormatTypeI(a.subslotBytes, a.bits));
         Append(bytes, Endpoint(dataEndpoint, dataAttributes,
-                               MaxPacket(kHighSpeedTopRate, kMicroframesPerSecond, a.subslotBytes), 1));
+                               MaxPacket(kHighSpeedTopRate, kMicroframesPerSecond, a.subslotBytes), dataInterval));
         Append(bytes, uac2::IsoEndpoint(0, 0, 0, 0));
         if (withFeedback) {
             Append(bytes, Endpoint(kFeedbackEndpoint, kIsochronousFeedback, 4, kFeedbackInterval));
@@ -176,8 +176,9 @@ Bytes AudioControl20(bool sharedClock)
 }
 
 // With implicit feedback the capture endpoint tells the host what render consumes, and render has
-// no feedback endpoint of its own.
-DescriptorSet R9Descriptors20(bool sharedClock, bool implicitFeedback)
+// no feedback endpoint of its own. The data endpoints carry a packet every 2^(dataInterval-1)
+// microframes.
+DescriptorSet R9Descriptors20(bool sharedClock, bool implicitFeedback, uint8_t dataInterval)
 {
     using namespace uac2_r9;
     DescriptorSet set;
@@ -189,10 +190,10 @@ DescriptorSet R9Descriptors20(bool sharedClock, bool implicitFeedback)
             .Add(Interface(kAudioControlInterface, 0, 0, kAudioClass, kAudioControlSubclass, kAudioProtocolVersion2))
             .Add(AudioControl20(sharedClock))
             .Add(StreamingInterface(kRenderInterface, kRenderInputTerminalId, kOutputNamesString, kRenderEndpoint,
-                                    kIsochronousAsynchronous, !implicitFeedback))
+                                    kIsochronousAsynchronous, dataInterval, !implicitFeedback))
             .Add(StreamingInterface(kCaptureInterface, kCaptureOutputTerminalId, kInputNamesString, kCaptureEndpoint,
                                     implicitFeedback ? kIsochronousImplicitFeedback : kIsochronousAsynchronous,
-                                    false))
+                                    dataInterval, false))
             .Build();
     set.languageIds = {kEnglishUnitedStates};
     set.strings = R9Strings(true);
@@ -201,11 +202,13 @@ DescriptorSet R9Descriptors20(bool sharedClock, bool implicitFeedback)
 
 }  // namespace
 
-DescriptorSet R9Descriptors() { return R9Descriptors20(false, false); }
+DescriptorSet R9Descriptors() { return R9Descriptors20(false, false, 1); }
 
-DescriptorSet R9SharedClockDescriptors() { return R9Descriptors20(true, false); }
+DescriptorSet R9SharedClockDescriptors() { return R9Descriptors20(true, false, 1); }
 
-DescriptorSet R9ImplicitFeedbackDescriptors() { return R9Descriptors20(false, true); }
+DescriptorSet R9ImplicitFeedbackDescriptors() { return R9Descriptors20(false, true, 1); }
+
+DescriptorSet R9EveryOtherMicroframeDescriptors() { return R9Descriptors20(false, false, 2); }
 
 DescriptorSet R9FullSpeedUac1Descriptors()
 {

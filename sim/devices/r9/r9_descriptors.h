@@ -61,6 +61,10 @@ sim::usb::DescriptorSet R9SharedClockDescriptors();
 // The high-speed R9 whose capture endpoint is render's implicit feedback: no feedback endpoint.
 sim::usb::DescriptorSet R9ImplicitFeedbackDescriptors();
 
+// The high-speed R9 with a data packet every second microframe (its packets then hold rates up to
+// 192 kHz); the feedback endpoint still reports frames per microframe.
+sim::usb::DescriptorSet R9EveryOtherMicroframeDescriptors();
+
 // Full speed (bcdUSB 1.10), Audio Class 1.0, discrete rates. A full-speed isochronous packet holds
 // at most 1023 bytes, so the 24-bit alternate stops at 48 kHz (49 frames x 12 bytes = 588) while
 // the 16-bit alternate reaches 96 kHz (97 frames x 8 bytes = 776).

@@ -12,6 +12,7 @@ sim::usb::DescriptorSet DescriptorsOf(R9Variant variant)
     case R9Variant::FullSpeedUac1: return R9FullSpeedUac1Descriptors();
     case R9Variant::SharedClock: return R9SharedClockDescriptors();
     case R9Variant::ImplicitFeedback: return R9ImplicitFeedbackDescriptors();
+    case R9Variant::EveryOtherMicroframe: return R9EveryOtherMicroframeDescriptors();
     default: return R9Descriptors();
     }
 }

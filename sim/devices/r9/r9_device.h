@@ -20,7 +20,7 @@
 
 namespace sim::devices {
 
-enum class R9Variant { HighSpeedUac2, FullSpeedUac1, SharedClock, ImplicitFeedback };
+enum class R9Variant { HighSpeedUac2, FullSpeedUac1, SharedClock, ImplicitFeedback, EveryOtherMicroframe };
 
 class R9Device : public AudioEngineDevice {
 public:
