@@ -22,6 +22,11 @@ public:
     {
         engine.m_Direction[direction].runCount = count;
     }
+    // Requests of the direction in flight (render) or chains alive.
+    static LONG Chains(StreamEngine& engine, StreamDirection direction)
+    {
+        return engine.m_Direction[direction].chains.Count();
+    }
 };
 
 // What the tests reach inside the adapter: the run counts, and the direction it gives a pin.
@@ -66,6 +71,7 @@ public:
     void Unplug();
 
     bool Started() const;
+    bool Unplugged() const { return removed_; }
     UsbAudioAdapter& Adapter() const;
     PDEVICE_OBJECT Fdo() const;
     sim::devices::R9Device& Device() const { return *device_; }

@@ -29,8 +29,12 @@ EngineBench::EngineBench(EngineBenchOptions options) : bench_(AdapterOptions(opt
     stream_ = std::make_unique<StandInWaveStream>(Adapter());
 }
 
+// The device goes first: while it is there the engine may still call the stream.
 EngineBench::~EngineBench()
 {
+    if (!bench_.Unplugged()) {
+        bench_.Unplug();
+    }
     stream_.reset();
 }
 

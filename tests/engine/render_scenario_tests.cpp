@@ -4,6 +4,8 @@
 // FIFO never runs dry or over, and the engine never resets.
 #include <ostream>
 
+#include "driver/driver_tuning.h"
+#include "sim/devices/r9/r9_descriptors.h"
 #include "tests/engine/engine_bench.h"
 
 namespace enginetest {
@@ -56,6 +58,52 @@ TEST_P(RenderFollowingFeedback, PlaysEveryFrameOnceWithoutAGlitch)
     // The converters played at the drifting clock's pace all along, but for the pipeline's start.
     const double playedSeconds = double(c.durationNs) / kSecondNs * (1.0 + c.ppm * 1e-6) - 0.1;
     EXPECT_GT(double(continuity->PatternFrames()), playedSeconds * c.rate);
+}
+
+// Render waits for the device's first feedback report, then sends every request it may have in
+// flight at once. StartDirection runs on a thread of its own while the test watches the bus.
+TEST(RenderFeedback, NoRequestBeforeTheFirstReportAndAllInFlightAfterIt)
+{
+    EngineBench bench;
+    bench.RunStream(kDirectionOut);
+    struct Starter {
+        UsbAudioAdapter* adapter;
+        NTSTATUS status = STATUS_PENDING;
+        static void Body(PVOID context)
+        {
+            auto* self = static_cast<Starter*>(context);
+            self->status = self->adapter->StartDirection(kDirectionOut);
+        }
+    } starter{&bench.Adapter()};
+    HANDLE thread = nullptr;
+    ASSERT_EQ(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, &Starter::Body, &starter),
+              STATUS_SUCCESS);
+    constexpr uint8_t kFeedbackEndpoint = sim::devices::r9::kFeedbackEndpoint;
+    constexpr uint8_t kRenderEndpoint = sim::devices::r9::kRenderEndpoint;
+    bool released = false;
+    for (int step = 0; step < 800; ++step) {
+        bench.RunFor(125000);
+        const uint64_t reports = bench.Bus().Counters(kFeedbackEndpoint).transfers;
+        const LONG inFlight = StreamEngineTestAccess::Chains(bench.Engine(), kDirectionOut);
+        if (!released && inFlight != 0) {
+            released = true;
+            EXPECT_GE(reports, 1u) << "render before the first feedback report";
+            EXPECT_EQ(inFlight, LONG(g_DriverTuning.outRequestsInFlight));
+        }
+        if (!released) {
+            EXPECT_EQ(bench.Bus().Counters(kRenderEndpoint).packets, 0u);
+        }
+    }
+    EXPECT_TRUE(released);
+    PVOID object = nullptr;
+    ObReferenceObjectByHandle(thread, SYNCHRONIZE, *PsThreadType, KernelMode, &object, nullptr);
+    KeWaitForSingleObject(object, Executive, KernelMode, FALSE, nullptr);
+    ObDereferenceObject(object);
+    ZwClose(thread);
+    EXPECT_EQ(starter.status, STATUS_SUCCESS);
+    EXPECT_EQ(StreamEngineTestAccess::Chains(bench.Engine(), kDirectionOut),
+              LONG(g_DriverTuning.outRequestsInFlight));
+    EXPECT_EQ(bench.Adapter().StopDirection(kDirectionOut), STATUS_SUCCESS);
 }
 
 // With a packet every second microframe a request has half the packets, but the device still
