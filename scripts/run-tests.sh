@@ -15,6 +15,9 @@ for preset in host asan; do
     ctest --preset "$preset" -j "$jobs"
 done
 
+echo "== host: the benchmarks run"
+build/host/bench/r9bench --benchmark_min_time=0.01 >/dev/null
+
 echo "== windows: cross-build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"

@@ -10,58 +10,84 @@ constexpr UCHAR kUnsignedSilence = 0x80;
 
 bool IsSampleWidth(ULONG bits) { return bits != 0 && bits % 8 == 0 && bits / 8 <= kWidestSampleBytes; }
 
-// One destination sample from one source sample: the source's low bytes beyond the destination's
-// width are skipped, the destination's low bytes beyond the source's width are zero, and the most
-// significant byte flips its sign bit when exactly one side is unsigned 8-bit.
-inline void PackSample(PUCHAR out, const UCHAR* in, ULONG d, ULONG s)
+// One destination sample of D bytes from one source sample of S bytes: the source's low bytes
+// beyond the destination's width are skipped, the destination's low bytes beyond the source's
+// width are zero, and the most significant byte flips its sign bit when exactly one side is
+// unsigned 8-bit. The widths are template arguments so that each pair compiles to straight loads
+// and stores.
+template <ULONG S, ULONG D>
+inline void PackSample(PUCHAR out, const UCHAR* in)
 {
-    const UCHAR signFlip = (s == 1) != (d == 1) ? kUnsignedSilence : 0;
-    if (s > d) {
-        in += s - d;
-    }
-    for (ULONG j = d; j >= 1; --j) {
-        *out++ = j > s ? 0 : UCHAR(*in++ - signFlip);
+    constexpr UCHAR signFlip = (S == 1) != (D == 1) ? kUnsignedSilence : 0;
+    constexpr ULONG skipped = S > D ? S - D : 0;
+    constexpr ULONG taken = S < D ? S : D;
+    for (ULONG j = D; j >= 1; --j) {
+        *out++ = j > S ? 0 : UCHAR(in[skipped + taken - j] - signFlip);
     }
 }
 
-inline void FillSample(PUCHAR out, ULONG d)
+template <ULONG D>
+inline void FillSample(PUCHAR out)
 {
-    const UCHAR fill = d == 1 ? kUnsignedSilence : 0;
-    for (ULONG k = 0; k < d; ++k) {
+    constexpr UCHAR fill = D == 1 ? kUnsignedSilence : 0;
+    for (ULONG k = 0; k < D; ++k) {
         out[k] = fill;
     }
 }
 
-// Samples of `bytes` width placed in the top of a 32-bit value, added in 64 bits and clamped.
-template <ULONG kBytes>
-inline void MixOne(PUCHAR dst, const UCHAR* src)
+template <ULONG S, ULONG D>
+PUCHAR PackAll(PUCHAR out, const UCHAR* src, ULONG frames, ULONG srcChannels, ULONG dstChannels)
 {
-    constexpr ULONG shift = 32 - 8 * kBytes;
-    ULONG a = 0;
-    ULONG b = 0;
-    for (ULONG k = 0; k < kBytes; ++k) {
-        a |= ULONG(dst[k]) << (shift + 8 * k);
-        b |= ULONG(src[k]) << (shift + 8 * k);
+    const ULONG shared = srcChannels < dstChannels ? srcChannels : dstChannels;
+    for (ULONG frame = 0; frame < frames; ++frame, src += srcChannels * S) {
+        const UCHAR* in = src;
+        for (ULONG i = 0; i < shared; ++i, in += S, out += D) {
+            PackSample<S, D>(out, in);
+        }
+        for (ULONG i = shared; i < dstChannels; ++i, out += D) {
+            FillSample<D>(out);
+        }
     }
-    LONGLONG sum = LONGLONG(LONG(a)) + LONGLONG(LONG(b));
-    if (sum > LONGLONG(0x7FFFFFFF)) {
-        sum = 0x7FFFFFFF;
-    } else if (sum < -LONGLONG(0x80000000)) {
-        sum = -LONGLONG(0x80000000);
-    }
-    const ULONG result = ULONG(LONG(sum));
-    for (ULONG k = 0; k < kBytes; ++k) {
-        dst[k] = UCHAR(result >> (shift + 8 * k));
-    }
+    return out;
 }
 
-template <ULONG kBytes>
-void MixAll(PUCHAR dst, const UCHAR* src, ULONG count)
+typedef PUCHAR (*FramePacker)(PUCHAR out, const UCHAR* src, ULONG frames, ULONG srcChannels, ULONG dstChannels);
+
+// Indexed by [source bytes - 1][destination bytes - 1].
+const FramePacker kPackers[4][4] = {
+    {PackAll<1, 1>, PackAll<1, 2>, PackAll<1, 3>, PackAll<1, 4>},
+    {PackAll<2, 1>, PackAll<2, 2>, PackAll<2, 3>, PackAll<2, 4>},
+    {PackAll<3, 1>, PackAll<3, 2>, PackAll<3, 3>, PackAll<3, 4>},
+    {PackAll<4, 1>, PackAll<4, 2>, PackAll<4, 3>, PackAll<4, 4>},
+};
+
+// Two samples placed in the top bits of a 32-bit value, added in 64 bits and clamped.
+inline LONG SaturatingAdd(LONG a, LONG b)
 {
-    for (ULONG i = 0; i < count; ++i, dst += kBytes, src += kBytes) {
-        MixOne<kBytes>(dst, src);
+    const LONGLONG sum = LONGLONG(a) + LONGLONG(b);
+    if (sum > LONGLONG(0x7FFFFFFF)) {
+        return 0x7FFFFFFF;
     }
+    if (sum < -LONGLONG(0x80000000)) {
+        return LONG(0x80000000);
+    }
+    return LONG(sum);
 }
+
+// 16- and 32-bit samples are little-endian words, as the platform's are.
+template <typename Word>
+inline void MixWord(PUCHAR dst, const UCHAR* src)
+{
+    constexpr ULONG shift = 32 - 8 * sizeof(Word);
+    Word a;
+    Word b;
+    RtlCopyMemory(&a, dst, sizeof a);
+    RtlCopyMemory(&b, src, sizeof b);
+    const Word result = Word(SaturatingAdd(LONG(ULONG(a) << shift), LONG(ULONG(b) << shift)) >> shift);
+    RtlCopyMemory(dst, &result, sizeof result);
+}
+
+inline LONG Top24(const UCHAR* sample) { return LONG(ULONG(sample[0]) << 8 | ULONG(sample[1]) << 16 | ULONG(sample[2]) << 24); }
 
 // Indexed by bits / 8 - 1.
 const MixRoutine kMixRoutines[kWidestSampleBytes] = {nullptr, MixSamples16, MixSamples24, MixSamples32};
@@ -90,25 +116,33 @@ ULONG PackFrames(PUCHAR dst, ULONG dstSize, const UCHAR* src, ULONG srcBytes, UL
         RtlCopyMemory(dst, src, frames * srcFrameBytes);
         return frames * srcFrameBytes;
     }
-    const ULONG shared = srcChannels < dstChannels ? srcChannels : dstChannels;
-    PUCHAR out = dst;
-    for (ULONG frame = 0; frame < frames; ++frame, src += srcFrameBytes) {
-        const UCHAR* in = src;
-        for (ULONG i = 0; i < shared; ++i, in += s, out += d) {
-            PackSample(out, in, d, s);
-        }
-        for (ULONG i = shared; i < dstChannels; ++i, out += d) {
-            FillSample(out, d);
-        }
-    }
-    return ULONG(out - dst);
+    return ULONG(kPackers[s - 1][d - 1](dst, src, frames, srcChannels, dstChannels) - dst);
 }
 
-void MixSamples16(PUCHAR dst, const UCHAR* src, ULONG count) { MixAll<2>(dst, src, count); }
+// Samples are little-endian, as the platform's words are.
+void MixSamples16(PUCHAR dst, const UCHAR* src, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i, dst += 2, src += 2) {
+        MixWord<SHORT>(dst, src);
+    }
+}
 
-void MixSamples24(PUCHAR dst, const UCHAR* src, ULONG count) { MixAll<3>(dst, src, count); }
+void MixSamples24(PUCHAR dst, const UCHAR* src, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i, dst += 3, src += 3) {
+        const ULONG sum = ULONG(SaturatingAdd(Top24(dst), Top24(src)));
+        dst[0] = UCHAR(sum >> 8);
+        dst[1] = UCHAR(sum >> 16);
+        dst[2] = UCHAR(sum >> 24);
+    }
+}
 
-void MixSamples32(PUCHAR dst, const UCHAR* src, ULONG count) { MixAll<4>(dst, src, count); }
+void MixSamples32(PUCHAR dst, const UCHAR* src, ULONG count)
+{
+    for (ULONG i = 0; i < count; ++i, dst += 4, src += 4) {
+        MixWord<LONG>(dst, src);
+    }
+}
 
 void CopySamples32(PUCHAR dst, const UCHAR* src, ULONG count) { RtlCopyMemory(dst, src, count * 4); }
 

@@ -27,6 +27,22 @@ public:
     {
         return engine.m_Direction[direction].chains.Count();
     }
+    // What a render build does with the audio: silence over the request, then the queued regions
+    // converted into it. Returns the client bytes taken.
+    static ULONG FillRenderRequest(StreamEngine& engine, RequestContext* context)
+    {
+        RtlFillMemory(context->buffer, context->length, engine.m_Asio.RenderFillByte());
+        return engine.CopyRenderRegions(context);
+    }
+    // What a capture completion does with the audio: converted into the queued regions.
+    static ULONG FillCaptureRegions(StreamEngine& engine, const UCHAR* data, ULONG bytes)
+    {
+        KLOCK_QUEUE_HANDLE lock;
+        KeAcquireInStackQueuedSpinLock(&engine.m_Direction[kDirectionIn].regions.lock, &lock);
+        const ULONG copied = engine.FillCaptureRegions(data, bytes);
+        KeReleaseInStackQueuedSpinLock(&lock);
+        return copied;
+    }
 };
 
 // What the tests reach inside the adapter: the run counts, and the direction it gives a pin.

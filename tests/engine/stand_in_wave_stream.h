@@ -50,6 +50,8 @@ public:
     // What capture delivered into the buffer, in order.
     const ContinuityAnalyser& Captured() const { return *captured_; }
     uint64_t CapturedFrames() const { return capturedFrames_; }
+    // The direction's cyclic buffer, where the engine's regions point.
+    uint8_t* Buffer(StreamDirection direction) { return side_[direction].buffer.data(); }
     // Render frames written into the buffer and queued.
     uint64_t QueuedRenderFrames() const { return renderFrame_; }
 
