@@ -21,12 +21,14 @@ void PrintBootHelp()
 {
     std::printf(
         "usage: r9sim boot [--device r9|r9-uac1|none] [--realtime] [--processors N] [--seconds S]\n"
-        "                  [--registry FILE]\n"
+        "                  [--stream] [--registry FILE]\n"
         "  --device D      what is plugged into the USB port: the R9 (default), its full-speed Audio\n"
         "                  Class 1.0 variant, or nothing\n"
         "  --realtime      the clock follows the host clock (default: virtual time)\n"
         "  --processors N  simulated processors, 1 to 64 (default 2)\n"
         "  --seconds S     simulated seconds to let pass, 0 to 86400 (default 10)\n"
+        "  --stream        the device streams both ways through the driver for those seconds, and\n"
+        "                  r9sim reports the frames moved, resets, and the device's FIFO counts\n"
         "  --registry FILE the machine's registry: loaded from FILE when it exists, saved to it\n"
         "                  at shutdown, so settings survive from one run to the next\n");
 }
@@ -50,6 +52,7 @@ int RunBoot(const Arguments& arguments)
     long seconds = 10;
     std::string registryFile;
     std::string device = "r9";
+    bool stream = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         long value = 0;
@@ -59,6 +62,8 @@ int RunBoot(const Arguments& arguments)
         } else if (argument == "--device" && i + 1 < arguments.size() &&
                    (arguments[i + 1] == "none" || arguments[i + 1] == "r9" || arguments[i + 1] == "r9-uac1")) {
             device = arguments[++i];
+        } else if (argument == "--stream") {
+            stream = true;
         } else if (argument == "--realtime") {
             options.clock = sim::ClockMode::Realtime;
         } else if (argument == "--processors" && i + 1 < arguments.size() &&
@@ -97,7 +102,11 @@ int RunBoot(const Arguments& arguments)
         if (ParseVariant(device, variant)) {
             plugged = std::make_unique<PluggedDevice>(usb, variant);
         }
+        const bool streaming = stream && plugged != nullptr && plugged->StartStreaming();
         machine.RunFor(int64_t(seconds) * 1000000000LL);
+        if (streaming) {
+            plugged->StopStreaming();
+        }
         if (plugged != nullptr) {
             plugged->Unplug();
         }

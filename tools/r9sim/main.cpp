@@ -13,7 +13,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"boot", &r9sim::RunBoot, "boot a simulated machine, let time pass, report clock and processors"},
+    {"boot", &r9sim::RunBoot, "boot a simulated machine with the R9 plugged in, optionally stream through it, unplug it"},
     {"describe", &r9sim::RunDescribe, "print the driver's model of the R9 or of any device's descriptors"},
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "driver/adapter/adapter_extension.h"
+#include "driver/adapter/usb_audio_adapter.h"
 #include "sim/kernel/machine.h"
 #include "sim/pnp/driver_store.h"
 #include "sim/pnp/endpoint_store.h"
@@ -29,6 +31,7 @@ PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Vari
     sim::pnp::InstallDriver({u"tvr9audio", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}});
     auto model = std::make_unique<sim::devices::R9Device>(variant);
     sim::devices::R9Device& r9 = *model;
+    r9_ = &r9;
     sim::pnp::PlugResult result = sim::pnp::PlugDevice(usb_, std::move(model));
     device_ = &result.device;
     started_ = result.status == STATUS_SUCCESS;
@@ -64,6 +67,72 @@ void PluggedDevice::Unplug()
     const bool clean = sim::Machine::Current().Verify().Reports().empty();
     std::printf("unplugged: removal 0x%08X, driver %s, %s\n", unsigned(status), unloaded ? "unloaded" : "still loaded",
                 clean ? "nothing left behind" : "the verifier reported problems");
+}
+
+UsbAudioAdapter* PluggedDevice::Adapter() const
+{
+    if (device_ == nullptr || !started_) {
+        return nullptr;
+    }
+    PDEVICE_OBJECT top = IoGetAttachedDevice(device_->Pdo());
+    if (top == device_->Pdo()) {
+        return nullptr;
+    }
+    return static_cast<UsbAudioAdapter*>(GetAdapterExtension(top)->adapter);
+}
+
+bool PluggedDevice::StartStreaming()
+{
+    UsbAudioAdapter* adapter = Adapter();
+    if (adapter == nullptr) {
+        std::printf("streaming: no driver to stream through\n");
+        return false;
+    }
+    streamingSinceNs_ = sim::Machine::Current().Now();
+    // A device with both directions starts them together.
+    for (StreamDirection direction : {kDirectionOut, kDirectionIn}) {
+        if (!adapter->HasDirection(direction)) {
+            continue;
+        }
+        const NTSTATUS status = adapter->StartDirection(direction);
+        std::printf("streaming: %s started (0x%08X)\n", direction == kDirectionOut ? "render" : "capture",
+                    unsigned(status));
+        if (!NT_SUCCESS(status)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void PluggedDevice::StopStreaming()
+{
+    UsbAudioAdapter* adapter = Adapter();
+    if (adapter == nullptr) {
+        return;
+    }
+    const double seconds = double(sim::Machine::Current().Now() - streamingSinceNs_) / 1e9;
+    // The device's FIFO counts before the stop: a stopped render stream underflows by design.
+    const sim::devices::audio::RenderCounters render = r9_->Engine().RenderStats();
+    for (StreamDirection direction : {kDirectionOut, kDirectionIn}) {
+        if (adapter->HasDirection(direction)) {
+            adapter->StopDirection(direction);
+        }
+    }
+    const sim::devices::audio::CaptureCounters capture = r9_->Engine().CaptureStats();
+    const EngineStatistics statistics = adapter->Engine().Statistics();
+    std::printf("streamed: %.3f s\n", seconds);
+    std::printf("  render: %lld frames sent, %ld resets; at the device %llu frames played, %llu underflows, "
+                "%llu overflows\n",
+                static_cast<long long>(statistics.renderFramesSent), static_cast<long>(statistics.renderResets),
+                static_cast<unsigned long long>(render.framesConsumed),
+                static_cast<unsigned long long>(render.underflows.count),
+                static_cast<unsigned long long>(render.overflows.count));
+    std::printf("  capture: %lld frames received, %ld resets; at the device %llu frames sent, %llu lost\n",
+                static_cast<long long>(statistics.captureFramesReceived), static_cast<long>(statistics.captureResets),
+                static_cast<unsigned long long>(capture.framesSent),
+                static_cast<unsigned long long>(capture.framesLost));
+    std::printf("  feedback: %ld reports accepted, %ld replaced by the nominal rate\n",
+                static_cast<long>(statistics.feedbackAccepted), static_cast<long>(statistics.feedbackReplaced));
 }
 
 }  // namespace r9sim

@@ -9,6 +9,8 @@
 #include "sim/devices/r9/r9_device.h"
 #include "sim/usb/host_controller.h"
 
+class UsbAudioAdapter;
+
 namespace r9sim {
 
 class PluggedDevice {
@@ -20,8 +22,19 @@ public:
     void Unplug();
     bool Started() const { return started_; }
 
+    // Starts both directions through the driver's adapter, as the audio stack's streams would
+    // (with no application playing: render sends silence); false when the driver refused.
+    bool StartStreaming();
+    // Stops what StartStreaming started and prints what moved: frames each way, the driver's
+    // resets, and what the device's render FIFO and capture endpoint counted.
+    void StopStreaming();
+
 private:
+    UsbAudioAdapter* Adapter() const;
+
     sim::usb::HostController& usb_;
+    sim::devices::R9Device* r9_ = nullptr;
+    int64_t streamingSinceNs_ = 0;
     sim::usb::BusDevice* device_ = nullptr;
     bool started_ = false;
 };
