@@ -26,6 +26,7 @@ sim::MachineOptions MachineFor(const BenchOptions& options)
 {
     sim::MachineOptions machine;
     machine.windowsVersion = options.windowsVersion;
+    machine.clock = options.clock;
     return machine;
 }
 

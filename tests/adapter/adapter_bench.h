@@ -66,6 +66,7 @@ struct BenchOptions {
     sim::usb::HostControllerOptions controller;
     // Whether the device takes the PCM/DSD mode request.
     bool dsdModeRequest = true;
+    sim::ClockMode clock = sim::ClockMode::Virtual;
 };
 
 

@@ -8,6 +8,7 @@ BenchOptions AdapterOptions(const EngineBenchOptions& options)
 {
     BenchOptions adapter;
     adapter.variant = options.variant;
+    adapter.clock = options.clock;
     return adapter;
 }
 

@@ -25,6 +25,7 @@ struct EngineBenchOptions {
     ULONG rate = 48000;
     // "IN URB Size"; 0 leaves the setting absent.
     ULONG inUrbSize = 0;
+    sim::ClockMode clock = sim::ClockMode::Virtual;
 };
 
 class EngineBench {
