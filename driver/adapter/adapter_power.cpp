@@ -68,6 +68,11 @@ void UsbAudioAdapter::OnDeviceRemoval()
     PAGED_CODE();
     KeSetEvent(&m_RemovalEvent, IO_NO_INCREMENT, FALSE);
     m_Rundown.Wait();
+    {
+        MutexHolder asio(&m_AsioMutex);
+        m_Engine.Asio().Stop();
+        m_Engine.Asio().Close();
+    }
     for (StreamDirection direction = kDirectionOut; direction < kDirectionCount; ++direction) {
         while (m_Engine.RunCount(direction) != 0 && NT_SUCCESS(StopDirection(direction))) {
         }

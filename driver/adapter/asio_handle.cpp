@@ -64,12 +64,12 @@ NTSTATUS CleanupAsioHandle(AsioHandleContext* context)
     }
     {
         MutexHolder asio(adapter.AsioMutex());
-        // The ASIO stream cannot be opened in this driver yet (its open is refused), so states 3
-        // and 4 hold no stream to stop or close.
         if (context->state == kHandleRunning) {
+            adapter.Engine().Asio().Stop();
             context->state = kHandlePrepared;
         }
         if (context->state == kHandlePrepared) {
+            adapter.Engine().Asio().Close();
             context->state = kHandleOwner;
         }
         if (context->state == kHandleOwner) {
@@ -100,14 +100,17 @@ NTSTATUS CloseAsioHandle(PFILE_OBJECT file, AsioHandleContext* context)
     return STATUS_SUCCESS;
 }
 
-// Reads and writes carry the ASIO stream's audio, and only while it runs; the stream cannot be
-// opened in this driver yet, so none runs.
-NTSTATUS HandleAsioData(AsioHandleContext* context, PIRP)
+// Reads and writes carry the ASIO stream's audio, on any private handle, and only while the
+// stream runs.
+NTSTATUS HandleAsioData(AsioHandleContext* context, PIRP irp)
 {
-    RundownGuard& rundown = HandleAdapter(*context).Rundown();
-    if (!rundown.Acquire()) {
+    UsbAudioAdapter& adapter = HandleAdapter(*context);
+    if (!adapter.Rundown().Acquire()) {
         return STATUS_DELETE_PENDING;
     }
-    rundown.Release();
-    return STATUS_UNSUCCESSFUL;
+    AsioStream& stream = adapter.Engine().Asio();
+    const NTSTATUS status =
+        IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_READ ? stream.Read(irp) : stream.Write(irp);
+    adapter.Rundown().Release();
+    return status;
 }

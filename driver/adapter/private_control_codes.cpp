@@ -72,7 +72,7 @@ NTSTATUS SetRate(ControlRequest& request)
     if (NT_SUCCESS(status) && current != 0) {
         status = request.adapter.SetSampleRate(rate, &reregistered);
     } else if (NT_SUCCESS(status)) {
-        // No ASIO stream can be open here: its open is refused in this driver, so none is stopped.
+        request.adapter.Engine().Asio().Stop();
         status = request.adapter.UsbAudio().IsSampleRateSupported(rate);
         if (NT_SUCCESS(status)) {
             request.adapter.SetPendingRate(rate);
@@ -117,17 +117,25 @@ NTSTATUS OpenStream(ControlRequest& request)
     if (record.mode == kModeNativeDsd && request.adapter.IsDsdSupported() == 0) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
-    // The ASIO stream's rings and data path are not part of this driver yet: the open is refused
-    // before anything is reserved, and the handle stays the owner.
-    return STATUS_NOT_SUPPORTED;
+    const AsioStreamRequest stream{record.bufferFrames, record.wantInput != 0, record.wantOutput != 0,
+                                   record.bufferPercent, record.mode};
+    return request.adapter.Engine().Asio().Open(stream);
 }
 
-// Never reached while the open is refused; refused the same way, for the same reason.
-NTSTATUS StartStream(ControlRequest&) { return STATUS_NOT_SUPPORTED; }
+NTSTATUS StartStream(ControlRequest& request) { return request.adapter.Engine().Asio().Start(); }
 
-// Stop and close cannot fail: with no stream running or open there is nothing left to undo.
-NTSTATUS StopStream(ControlRequest&) { return STATUS_SUCCESS; }
-NTSTATUS CloseStream(ControlRequest&) { return STATUS_SUCCESS; }
+// Stop and close always succeed: whatever is left is undone.
+NTSTATUS StopStream(ControlRequest& request)
+{
+    request.adapter.Engine().Asio().Stop();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CloseStream(ControlRequest& request)
+{
+    request.adapter.Engine().Asio().Close();
+    return STATUS_SUCCESS;
+}
 
 NTSTATUS ReleaseOwnership(ControlRequest& request)
 {

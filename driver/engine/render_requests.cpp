@@ -63,7 +63,7 @@ bool StreamEngine::BuildRenderRequest(RequestContext* completed)
     if (acquired) {
         copied = CopyRenderRegions(context);
     }
-    if (completed != nullptr && m_Asio.MixesAtBuildTime()) {
+    if (completed != nullptr) {
         m_Asio.MixAtBuildTime(context);
     }
     if (g_DriverTuning.dumpSelector == kDumpRenderRequest) {

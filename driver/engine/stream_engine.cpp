@@ -52,7 +52,7 @@ NTSTATUS ChainCounter::WaitForZero(PLARGE_INTEGER timeout)
 StreamEngine::StreamEngine(UsbAudioAdapter& adapter)
     : m_Adapter(adapter), m_Direction(), m_PoolType(NonPagedPool), m_RenderPoolSize(0), m_RenderSlots(0),
       m_LatestFeedback(0), m_RenderReleased(0), m_PrefillActive(FALSE), m_PrefillIndex(0), m_PrefillCompletions(0),
-      m_FrameSurplus(0), m_CaptureStartedForRender(false), m_Statistics()
+      m_FrameSurplus(0), m_CaptureStartedForRender(false), m_Asio(*this, adapter), m_Statistics()
 {
 }
 

@@ -1,6 +1,6 @@
 // The ASIO sequence of a private handle (claim, open, start, stop, close, release): each code only
-// in its state, and the open record's checks in their order before anything is reserved. The
-// ASIO stream itself is not in the driver yet, so an open that passes its checks is refused.
+// in its state, the open record's checks in their order before anything is reserved, and what an
+// open holds until the close.
 #include <cstring>
 
 #include "driver/adapter/asio_handle.h"
@@ -72,11 +72,6 @@ TEST(AsioSequence, OpenRecordChecksRunInOrderAndReserveNothing)
         {false, {256, 0, 0, 50, 1}, STATUS_INVALID_PARAMETER},
         {false, {256, 1, 1, 50, 1}, STATUS_INVALID_DEVICE_REQUEST},
         {false, {256, 0, 1, 100, 1}, STATUS_INVALID_DEVICE_REQUEST},
-        // Checks passed: the stream would be opened here.
-        {false, {256, 1, 1, 50, 2}, STATUS_NOT_SUPPORTED},
-        {true, {256, 1, 1, 50, 1}, STATUS_NOT_SUPPORTED},
-        {true, {64, 1, 0, 150, 0}, STATUS_NOT_SUPPORTED},
-        {true, {64, 0, 1, 0, 0}, STATUS_NOT_SUPPORTED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "DSD " << c.nativeDsd << ", frames " << c.record.bufferFrames << ", in "
@@ -100,6 +95,47 @@ TEST(AsioSequence, OpenRecordChecksRunInOrderAndReserveNothing)
             EXPECT_EQ(bench.Device().Function().StreamingMode(1), 0u);
             EXPECT_EQ(bench.Device().Function().StreamingMode(2), 0u);
         }
+    }
+}
+
+// An open holds its directions (all of the device in native DSD) and the mode until the close.
+TEST(AsioSequence, AnOpenHoldsItsDirectionsAndModeUntilTheClose)
+{
+    struct Case {
+        bool nativeDsd;
+        OpenRecord record;
+        bool exclusive;
+    };
+    const Case cases[] = {
+        {false, {256, 1, 1, 50, 2}, false},
+        {true, {256, 1, 1, 50, 1}, true},
+        {true, {64, 1, 0, 150, 0}, false},
+        {true, {64, 0, 1, 0, 0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "DSD " << c.nativeDsd << ", in " << c.record.wantInput << ", out "
+                                        << c.record.wantOutput << ", mode " << c.record.mode);
+        BenchOptions options;
+        options.dsdModeRequest = c.nativeDsd;
+        AdapterBench bench(options);
+        ASSERT_EQ(bench.Plug(), STATUS_SUCCESS);
+        AsioClient client(bench);
+        ASSERT_EQ(client.Claim(), STATUS_SUCCESS);
+        ASSERT_EQ(OpenStream(client, c.record), STATUS_SUCCESS);
+        EXPECT_EQ(HandleState(client), ULONG(kHandlePrepared));
+        EXPECT_EQ(bench.Adapter().ReserveDirections(TRUE, TRUE, TRUE), STATUS_DEVICE_BUSY);
+        EXPECT_EQ(bench.Adapter().ReserveDirections(TRUE, TRUE, FALSE),
+                  c.exclusive ? STATUS_DEVICE_BUSY : STATUS_SUCCESS);
+        if (!c.exclusive) {
+            bench.Adapter().ReleaseDirections(TRUE, TRUE);
+        }
+        EXPECT_EQ(bench.Device().Function().StreamingMode(1), c.exclusive ? 1u : 0u);
+
+        EXPECT_EQ(client.Control(code::kCloseStream), STATUS_SUCCESS);
+        EXPECT_EQ(HandleState(client), ULONG(kHandleOwner));
+        EXPECT_EQ(bench.Device().Function().StreamingMode(1), 0u);
+        EXPECT_EQ(bench.Adapter().ReserveDirections(TRUE, TRUE, TRUE), STATUS_SUCCESS);
+        bench.Adapter().ReleaseDirections(TRUE, TRUE);
     }
 }
 
