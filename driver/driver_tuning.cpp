@@ -1,12 +1,12 @@
 #include "driver/driver_tuning.h"
 
 DriverTuning g_DriverTuning = {NonPagedPool, kMapPriority, 7, 1, kPacketsPerRequest, kRequestsInFlight, 1,
-                               kRequestsInFlight, 0, 0, nullptr, nullptr};
+                               kRequestsInFlight, 0, 0, nullptr};
 
 void ResetDriverTuning()
 {
     g_DriverTuning = DriverTuning{NonPagedPool, kMapPriority, 7, 1, kPacketsPerRequest, kRequestsInFlight, 1,
-                                  kRequestsInFlight, 0, 0, nullptr, nullptr};
+                                  kRequestsInFlight, 0, 0, nullptr};
 }
 
 void SelectPoolType()

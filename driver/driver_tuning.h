@@ -1,6 +1,6 @@
-// The driver-wide tuning record: one per loaded driver, not per device. Driver entry resets it,
-// add-device records the physical device object, and device start fills in the settings read
-// from the device's hardware key (the most recent start wins, as they are driver-wide).
+// The driver-wide tuning record: one per loaded driver, not per device. Driver entry resets it and
+// device start fills in the settings read from the device's hardware key (the most recent start
+// wins, as they are driver-wide).
 #pragma once
 
 #include "platform/kernel.h"
@@ -24,7 +24,6 @@ struct DriverTuning {
     ULONG usbMargin;
     // "gDumpCapture": which data the trace hex-dumps (0 none).
     LONG dumpSelector;
-    PDEVICE_OBJECT lastPdo;
     PDRIVER_UNLOAD savedUnload;
 };
 

@@ -29,8 +29,15 @@ NTSTATUS NTAPI StartDevice(PDEVICE_OBJECT deviceObject, PIRP, PRESOURCELIST)
     }
     IUsbAudioAdapter* adapter = nullptr;
     status = object->QueryInterface(IID_IUsbAudioAdapter, reinterpret_cast<PVOID*>(&adapter));
+    // This device's own physical device object: PortCls attached it below the device object. (The
+    // one of the most recent add-device would be another device's when two were added before
+    // either started.)
+    PDEVICE_OBJECT pdo = nullptr;
     if (NT_SUCCESS(status)) {
-        status = adapter->Init(g_DriverTuning.lastPdo, deviceObject);
+        status = PcGetPhysicalDeviceObject(deviceObject, &pdo);
+    }
+    if (NT_SUCCESS(status)) {
+        status = adapter->Init(pdo, deviceObject);
     }
     if (NT_SUCCESS(status)) {
         status = PcRegisterAdapterPowerManagement(static_cast<IUsbAudioAdapter*>(object), deviceObject);
@@ -57,12 +64,8 @@ NTSTATUS NTAPI StartDevice(PDEVICE_OBJECT deviceObject, PIRP, PRESOURCELIST)
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObject)
 {
     PAGED_CODE();
-    const NTSTATUS status = PcAddAdapterDevice(driverObject, physicalDeviceObject, StartDevice, kMaxObjects,
-                                               PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
-    if (NT_SUCCESS(status)) {
-        g_DriverTuning.lastPdo = physicalDeviceObject;
-    }
-    return status;
+    return PcAddAdapterDevice(driverObject, physicalDeviceObject, StartDevice, kMaxObjects,
+                              PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
 }
 
 // IRQL: PASSIVE_LEVEL. Removal starts with the first of these requests: from then on new work is

@@ -86,6 +86,11 @@ typedef enum {
 #define JACKDESC2_PRESENCE_DETECT_CAPABILITY 0x00000001
 #define JACKDESC2_DYNAMIC_FORMAT_CHANGE_CAPABILITY 0x00000002
 
+// PortCls's export for the physical device object below an adapter's device object; this
+// mingw-w64's portcls.h does not declare it.
+extern "C" NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject,
+                                                    PDEVICE_OBJECT* PhysicalDeviceObject);
+
 #define W(text) L##text
 
 // Kernel-debugger filter ids and levels (dpfilter.h, which this mingw-w64 lacks).

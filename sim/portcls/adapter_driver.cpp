@@ -127,3 +127,17 @@ NTSTATUS NTAPI PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Ph
     fdo->Flags &= ~ULONG(DO_DEVICE_INITIALIZING);
     return STATUS_SUCCESS;
 }
+
+// The physical device object PcAddAdapterDevice attached this adapter's device object to.
+NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject, PDEVICE_OBJECT* PhysicalDeviceObject)
+{
+    if (DeviceObject == nullptr || PhysicalDeviceObject == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    AdapterDevice* adapter = sim::portcls::AdapterOf(DeviceObject, "PcGetPhysicalDeviceObject");
+    if (adapter == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    *PhysicalDeviceObject = adapter->pdo;
+    return STATUS_SUCCESS;
+}
