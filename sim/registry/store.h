@@ -100,14 +100,38 @@ public:
     // Where last-write times come from (100 ns units); zero until set.
     void SetClock(std::function<int64_t()> clock);
 
+    // Change notification (ZwNotifyChangeKey, RegNotifyChangeKeyValue): `fire` runs once, after
+    // the change and outside the store's lock, when the key (or, with `subtree`, a key below it)
+    // changes in a way `filter` names: REG_NOTIFY_CHANGE_NAME for a subkey created or deleted,
+    // REG_NOTIFY_CHANGE_LAST_SET for a value set or deleted. Deleting the watched key fires too.
+    // CancelWatch returns false when the watch had fired already.
+    uint64_t Watch(const KeyRef& key, bool subtree, ULONG filter, std::function<void()> fire);
+    bool CancelWatch(uint64_t watch);
+
 private:
     NTSTATUS ResolveLocked(const KeyRef& base, std::u16string_view path, bool followLastLink,
                            KeyRef& key) const;
     int64_t NowLocked() const;
+    // Takes the watches that a change of kind `filter` to `key` fires; the caller runs them
+    // after releasing the lock.
+    void CollectWatchesLocked(const Key* key, ULONG filter, std::vector<std::function<void()>>& fired);
+    // Takes every watch on `top` or a key below it (a deleted tree).
+    void CollectWatchesBelowLocked(const Key* top, std::vector<std::function<void()>>& fired);
+    void RunFired(std::vector<std::function<void()>>& fired);
+
+    struct PendingWatch {
+        uint64_t id;
+        const Key* key;
+        bool subtree;
+        ULONG filter;
+        std::function<void()> fire;
+    };
 
     mutable std::mutex lock_;
     KeyRef root_;
     std::function<int64_t()> clock_;
+    std::vector<PendingWatch> watches_;
+    uint64_t nextWatch_ = 1;
 };
 
 // Upper-cases as the registry compares names.
