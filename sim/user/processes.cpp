@@ -21,12 +21,16 @@ namespace {
 // thread without unwinding it, so nothing of the product's may run on it any more.
 [[noreturn]] void ParkForever()
 {
-    static std::mutex parkLock;
-    static std::condition_variable never;
+    // Made once and never destroyed: the parked threads wait on it while the program exits.
+    struct ParkingLot {
+        std::mutex lock;
+        std::condition_variable never;
+    };
+    static ParkingLot* const lot = new ParkingLot;
     pthread_detach(pthread_self());
-    std::unique_lock<std::mutex> held(parkLock);
+    std::unique_lock<std::mutex> held(lot->lock);
     while (true) {
-        never.wait(held);
+        lot->never.wait(held);
     }
 }
 
