@@ -1,5 +1,7 @@
 #include "common/change_events.h"
 
+#include <initializer_list>
+
 #include "common/trace.h"
 
 const WCHAR kSettingsLockName[] = W("Global\\{1F6D657B-F1DE-48EB-9028-1ED4848D11EA}");
