@@ -15,6 +15,7 @@ struct Command {
 const Command kCommands[] = {
     {"boot", &r9sim::RunBoot, "boot a simulated machine, let time pass, report clock and processors"},
     {"describe", &r9sim::RunDescribe, "print the driver's model of the R9 or of any device's descriptors"},
+    {"devices", &r9sim::RunDevices, "list the R9 devices the device access library finds, with rates and capabilities"},
 };
 
 void PrintUsage()
