@@ -90,10 +90,15 @@ public:
     bool DeleteTree(std::u16string_view absolutePath);
     std::vector<std::u16string> SubkeyNames(std::u16string_view absolutePath) const;
 
-    // The whole registry as text, and back (format in store_file.cpp). Loading replaces the
-    // contents; on a parse error nothing changes and `error` names the line.
+    // The whole registry as text, and back (the earlier r9sim format, store_file.cpp). Loading
+    // replaces the contents; on a parse error nothing changes and `error` names the line.
     std::string Serialize() const;
     bool Deserialize(std::string_view text, std::string& error);
+    // The registry as a Windows .reg file (reg_file.cpp): the file's bytes, and an import of its
+    // text as regedit imports it; a bad file changes nothing and `error` names the line.
+    std::string SerializeRegFile() const;
+    bool ImportRegFile(std::u16string_view text, std::string& error);
+    // Files are written in the .reg format; either format is read.
     bool SaveToFile(const std::string& fileName, std::string& error) const;
     bool LoadFromFile(const std::string& fileName, std::string& error);
 
