@@ -53,7 +53,9 @@ HRESULT ToVariant(const registry::Value& value, PROPVARIANT& variant)
     PropVariantInit(&variant);
     if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
         std::u16string text(value.data.size() / sizeof(WCHAR), u'\0');
-        std::memcpy(text.data(), value.data.data(), text.size() * sizeof(WCHAR));
+        if (!text.empty()) {
+            std::memcpy(text.data(), value.data.data(), text.size() * sizeof(WCHAR));
+        }
         text = text.substr(0, text.find(u'\0'));
         variant.pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(WCHAR)));
         if (variant.pwszVal == nullptr) {
@@ -75,7 +77,9 @@ HRESULT ToVariant(const registry::Value& value, PROPVARIANT& variant)
         if (variant.blob.pBlobData == nullptr) {
             return E_OUTOFMEMORY;
         }
-        std::memcpy(variant.blob.pBlobData, value.data.data() + 8, size);
+        if (size != 0) {
+            std::memcpy(variant.blob.pBlobData, value.data.data() + 8, size);
+        }
         variant.blob.cbSize = size;
         variant.vt = VT_BLOB;
     }
@@ -197,7 +201,9 @@ public:
             return AUDCLNT_E_DEVICE_INVALIDATED;
         }
         std::u16string instance(devicePath.data.size() / sizeof(WCHAR), u'\0');
-        std::memcpy(instance.data(), devicePath.data.data(), instance.size() * sizeof(WCHAR));
+        if (!instance.empty()) {
+            std::memcpy(instance.data(), devicePath.data.data(), instance.size() * sizeof(WCHAR));
+        }
         instance = instance.substr(0, instance.find(u'\0'));
         const std::u16string prefix = kDevicePathPrefix;
         if (instance.compare(0, prefix.size(), prefix) == 0) {

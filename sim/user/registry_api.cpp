@@ -239,7 +239,9 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPD
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(lpData, value.data.data(), size);
+    if (size != 0) {
+        std::memcpy(lpData, value.data.data(), size);
+    }
     // A string stored without its terminator gets one when the buffer has room for it; the byte
     // count returned does not include it.
     if (sim::user::IsStringType(value.type) && size >= sizeof(WCHAR) && *lpcbData >= size + sizeof(WCHAR)) {
@@ -352,7 +354,7 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
             *lpcbData = size;
             return ERROR_MORE_DATA;
         }
-        if (lpData != nullptr) {
+        if (lpData != nullptr && size != 0) {
             std::memcpy(lpData, value.data.data(), size);
         }
         *lpcbData = size;

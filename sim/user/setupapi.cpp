@@ -54,7 +54,9 @@ std::u16string StringValue(const std::u16string& key, const std::u16string& name
         return {};
     }
     std::u16string text(value.data.size() / sizeof(WCHAR), u'\0');
-    std::memcpy(text.data(), value.data.data(), text.size() * sizeof(WCHAR));
+    if (!text.empty()) {
+        std::memcpy(text.data(), value.data.data(), text.size() * sizeof(WCHAR));
+    }
     return text.substr(0, text.find(u'\0'));
 }
 
@@ -298,7 +300,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    std::memcpy(PropertyBuffer, value.data.data(), value.data.size());
+    if (!value.data.empty()) {
+        std::memcpy(PropertyBuffer, value.data.data(), value.data.size());
+    }
     return TRUE;
 }
 
