@@ -1,6 +1,7 @@
 // What the IRP routines of the I/O manager share among themselves.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "sim/api/kernel.h"
@@ -29,7 +30,9 @@ PIRP Abandon(PIRP irp);
 void MakeThreadIrp(PIRP irp, PKEVENT event, PIO_STATUS_BLOCK statusBlock, ULONG outputLength);
 
 // Sends a create, cleanup or close request for the file object to the top of its device's stack
-// and waits for it; the calling thread must be at PASSIVE_LEVEL.
-NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction);
+// and waits for it; the calling thread must be at PASSIVE_LEVEL. `prepare` may fill in more of
+// the IRP and the stack location the driver sees (a user-mode create's parameters).
+NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction,
+                         const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare = {});
 
 }  // namespace sim::io

@@ -146,7 +146,8 @@ void FinishCompletedIrp(PIRP irp)
     }
 }
 
-NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction)
+NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction,
+                         const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare)
 {
     PDEVICE_OBJECT top = IoGetAttachedDevice(file->DeviceObject);
     PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
@@ -162,6 +163,9 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction)
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = majorFunction;
     next->FileObject = file;
+    if (prepare) {
+        prepare(irp, next);
+    }
     NTSTATUS status = IoCallDriver(top, irp);
     if (status == STATUS_PENDING) {
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);

@@ -21,29 +21,11 @@ ULONG CreateOptionsWord(const OpenParameters& parameters)
 
 NTSTATUS SendCreate(PFILE_OBJECT file, const OpenParameters& parameters)
 {
-    PDEVICE_OBJECT top = IoGetAttachedDevice(file->DeviceObject);
-    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
-    if (irp == nullptr) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IO_STATUS_BLOCK statusBlock{};
-    MakeThreadIrp(irp, &done, &statusBlock, 0);
-    irp->RequestorMode = UserMode;
-    irp->Flags |= IRP_SYNCHRONOUS_API;
-    irp->Tail.Overlay.OriginalFileObject = file;
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = IRP_MJ_CREATE;
-    next->FileObject = file;
-    next->Parameters.Create.Options = CreateOptionsWord(parameters);
-    next->Parameters.Create.ShareAccess = USHORT(parameters.shareAccess);
-    NTSTATUS status = IoCallDriver(top, irp);
-    if (status == STATUS_PENDING) {
-        KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-        status = statusBlock.Status;
-    }
-    return status;
+    return SendFileRequest(file, IRP_MJ_CREATE, [&](PIRP irp, PIO_STACK_LOCATION next) {
+        irp->RequestorMode = UserMode;
+        next->Parameters.Create.Options = CreateOptionsWord(parameters);
+        next->Parameters.Create.ShareAccess = USHORT(parameters.shareAccess);
+    });
 }
 
 // The named device, referenced, if it takes a create now.

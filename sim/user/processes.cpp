@@ -282,8 +282,10 @@ void TerminateCurrentThread(DWORD exitCode)
     LeaveSimulationAndPark();
 }
 
-ObjectRef StartThread(Process& process, const std::string& name, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
-                      DWORD* threadId)
+namespace {
+
+// A new user-mode thread of `process` that runs `body`; its handle object is returned.
+ObjectRef NewUserThread(Process& process, const std::string& name, void (*body)(void*), void* context, DWORD* threadId)
 {
     auto* win32 = new Win32Thread;
     win32->process = &process;
@@ -297,11 +299,19 @@ ObjectRef StartThread(Process& process, const std::string& name, LPTHREAD_START_
     win32->object = object;
     process.AddThread(thread);
     Users().AdoptHostThread(thread);
-    Machine::Current().Dispatcher().StartThread(thread, &RunUserThread, new ThreadStart{routine, parameter});
+    Machine::Current().Dispatcher().StartThread(thread, body, context);
     if (threadId != nullptr) {
-        *threadId = win32->id;
+        *threadId = object->id;
     }
     return object;
+}
+
+}  // namespace
+
+ObjectRef StartThread(Process& process, const std::string& name, LPTHREAD_START_ROUTINE routine, LPVOID parameter,
+                      DWORD* threadId)
+{
+    return NewUserThread(process, name, &RunUserThread, new ThreadStart{routine, parameter}, threadId);
 }
 
 namespace {
@@ -310,20 +320,8 @@ ProcessRef CreateProcessWithMain(const std::u16string& imagePath, const std::u16
                                  ProgramMain main, ObjectRef& mainThread)
 {
     ProcessRef process = Users().NewProcess(imagePath, commandLine, session);
-    auto* win32 = new Win32Thread;
-    win32->process = process.get();
-    win32->id = Users().NewId();
-    auto* thread = new SimThread("main thread of " + io::Narrow(imagePath));
-    Machine::Current().Objects().Register(thread);
-    thread->userThread = true;
-    thread->win32Thread = win32;
-    auto object = std::make_shared<ThreadObject>(thread);
-    object->id = win32->id;
-    win32->object = object;
-    mainThread = object;
-    process->AddThread(thread);
-    Users().AdoptHostThread(thread);
-    Machine::Current().Dispatcher().StartThread(thread, &RunProgramMain, new MainStart{main});
+    mainThread = NewUserThread(*process, "main thread of " + io::Narrow(imagePath), &RunProgramMain,
+                               new MainStart{main}, nullptr);
     return process;
 }
 
