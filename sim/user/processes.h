@@ -6,7 +6,9 @@
 //   CreateProcessW(L"C:\\Program Files\\TAVO\\tvr9audiocp.exe", ...);
 //
 // Each process has its own handle table, last errors, COM apartments and loaded modules; named
-// objects, the registry and devices are the machine's. Threads run on the simulated scheduler,
+// objects, the registry and devices are the machine's. The product's code is one copy in the host
+// program, so a global variable of a DLL would be shared by every process that loads it: the
+// product keeps process-wide state in the objects a process creates, never in globals. Threads run on the simulated scheduler,
 // so every wait takes virtual time on a virtual-time machine.
 //
 // A process ends when its last thread ends, by ExitProcess or by TerminateProcess: its other
