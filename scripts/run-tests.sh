@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds and tests the host build, runs the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer, and cross-builds the Windows
-# package and checks the driver image.
+# package, checks the driver image and runs the device access library's checks under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +22,6 @@ echo "== windows: cross-build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 packaging/check-driver-image.sh build/windows
+
+echo "== windows: device access library checks under Wine"
+scripts/run-wine-checks.sh build/windows

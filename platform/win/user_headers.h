@@ -9,8 +9,17 @@
 #define _UNICODE
 #endif
 
+#include <stdio.h>
+#include <string.h>
+#include <wchar.h>
 #include <windows.h>
 #include <objbase.h>
 #include <setupapi.h>
+#include <mmsystem.h>
+#include <avrt.h>
+#include <propidl.h>
+#include <propsys.h>
+#include <mmdeviceapi.h>
+#include <audioendpoints.h>
 
 #define W(text) L##text

@@ -4,6 +4,8 @@
 // platform use, in the published order.
 #pragma once
 
+#include "sim/api/registry_types.h"
+
 #include "sim/api/kernel_objects.h"
 #include "sim/api/kernel_pool.h"
 #include "sim/api/kernel_rtl.h"
@@ -401,14 +403,6 @@ PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority);
 #define PLUGPLAY_REGKEY_DEVICE 1
 #define PLUGPLAY_REGKEY_DRIVER 2
 #define PLUGPLAY_REGKEY_CURRENT_HWPROFILE 4
-#define KEY_QUERY_VALUE 0x0001
-#define KEY_SET_VALUE 0x0002
-#define KEY_CREATE_SUB_KEY 0x0004
-#define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
-#define KEY_READ 0x20019
-#define KEY_WRITE 0x20006
-#define KEY_ALL_ACCESS 0xF003F
 
 typedef enum _DEVICE_REGISTRY_PROPERTY {
     DevicePropertyDeviceDescription = 0,

@@ -1,6 +1,8 @@
 // Object manager, handles, system threads and work items.
 #pragma once
 
+#include "sim/api/access_rights.h"
+
 #include "sim/api/kernel_dispatch.h"
 
 typedef struct _OBJECT_TYPE* POBJECT_TYPE;
@@ -33,13 +35,6 @@ typedef struct _OBJECT_ATTRIBUTES {
         (p)->SecurityQualityOfService = nullptr;  \
     } while (0)
 
-#define SYNCHRONIZE 0x00100000L
-#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
-#define THREAD_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
-#define GENERIC_READ 0x80000000L
-#define GENERIC_WRITE 0x40000000L
-#define GENERIC_ALL 0x10000000L
-#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
 
 NTSTATUS ObReferenceObjectByHandle(HANDLE Handle, ACCESS_MASK DesiredAccess, POBJECT_TYPE ObjectType,
                                    KPROCESSOR_MODE AccessMode, PVOID* Object, PVOID HandleInformation);

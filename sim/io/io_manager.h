@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -34,6 +35,9 @@ struct IrpRecord {
     uint64_t changes = 0;   // tells a completion walk whether another thread moved the IRP meanwhile
     bool boundedOutput = false;
     ULONG outputLength = 0;  // thread IRPs: the caller's output buffer, which the copy-back must fit
+    // Requests from user-mode handles: the I/O manager's final processing, run once the buffers
+    // are copied back (user_files.cpp).
+    std::function<void(PIRP)> userFinish;
 };
 
 class IoManager final : public MachineComponent {
@@ -48,6 +52,9 @@ public:
     std::map<std::u16string, PDEVICE_OBJECT> namedDevices;  // keyed by the upper-cased name
     ULONG nextGeneratedName = 1;
     KSPIN_LOCK cancelLock = 0;
+    // Told when the last file object opened on a device has been closed; Plug and Play waits for
+    // this before it sends the remove request of a surprise-removed device.
+    std::function<void(PDEVICE_OBJECT)> lastFileClosed;
 };
 
 std::u16string UpcaseName(const std::u16string& name);

@@ -39,6 +39,10 @@ ULONG BoundOutputCopy(PIRP irp, ULONG_PTR information)
     return ULONG(information);
 }
 
+}  // namespace
+
+namespace sim::io {
+
 void FreeIrpBuffers(PIRP irp)
 {
     if ((irp->Flags & IRP_BUFFERED_IO) != 0) {
@@ -99,12 +103,22 @@ void MakeThreadIrp(PIRP irp, PKEVENT event, PIO_STATUS_BLOCK statusBlock, ULONG 
     record->outputLength = outputLength;
 }
 
-}  // namespace
-
-namespace sim::io {
-
 void FinishCompletedIrp(PIRP irp)
 {
+    std::function<void(PIRP)> userFinish;
+    {
+        IoManager& io = IoManager::Current();
+        std::lock_guard<std::mutex> held(io.lock);
+        IrpRecord* record = io.FindIrpLocked(irp);
+        if (record != nullptr) {
+            userFinish.swap(record->userFinish);
+        }
+    }
+    if (userFinish) {
+        FreeIrpBuffers(irp);
+        userFinish(irp);
+        return;
+    }
     if (irp->Tail.Overlay.Thread == nullptr) {
         {
             IoManager& io = IoManager::Current();
@@ -132,7 +146,8 @@ void FinishCompletedIrp(PIRP irp)
     }
 }
 
-NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction)
+NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction,
+                         const std::function<void(PIRP, PIO_STACK_LOCATION)>& prepare)
 {
     PDEVICE_OBJECT top = IoGetAttachedDevice(file->DeviceObject);
     PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
@@ -148,6 +163,9 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction)
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = majorFunction;
     next->FileObject = file;
+    if (prepare) {
+        prepare(irp, next);
+    }
     NTSTATUS status = IoCallDriver(top, irp);
     if (status == STATUS_PENDING) {
         KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
@@ -157,6 +175,10 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR majorFunction)
 }
 
 }  // namespace sim::io
+
+using sim::io::Abandon;
+using sim::io::AttachSystemBuffer;
+using sim::io::MakeThreadIrp;
 
 PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObject, PVOID InputBuffer,
                                    ULONG InputBufferLength, PVOID OutputBuffer, ULONG OutputBufferLength,

@@ -130,15 +130,10 @@ LONG KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN Wait)
     SimThread* self = sim::RequireCurrentThread(__func__);
     Scheduler& scheduler = Machine::Current().Dispatcher();
     auto held = scheduler.Lock();
-    LONG previous = Mutex->Header.SignalState;
-    if (Mutex->OwnerThread != &self->kthread || previous > 0) {
+    LONG previous = 0;
+    if (scheduler.ReleaseMutantLocked(Mutex, self, &previous) == STATUS_MUTANT_NOT_OWNED) {
         held.unlock();
         Violation("mutex released by a thread that does not own it", "KeReleaseMutex on '" + self->name + "'");
-        return previous;
-    }
-    if (++Mutex->Header.SignalState == 1) {
-        Mutex->OwnerThread = nullptr;
-        scheduler.SignalLocked(&Mutex->Header);
     }
     return previous;
 }

@@ -189,7 +189,8 @@ SimThread* Machine::CreateThread(const std::string& name, void (*body)(void*), v
 {
     auto* thread = new SimThread(name);
     objects_.Register(thread);
-    thread->machineThread = kind != MachineThreadKind::Product;
+    thread->machineThread = kind == MachineThreadKind::Processor || kind == MachineThreadKind::Worker;
+    thread->userThread = kind == MachineThreadKind::User;
     thread->isProcessor = kind == MachineThreadKind::Processor;
     {
         std::lock_guard<std::mutex> guard(threadsLock_);
@@ -206,7 +207,7 @@ std::vector<std::string> Machine::LiveSystemThreads() const
     std::lock_guard<std::mutex> guard(threadsLock_);
     std::vector<std::string> names;
     for (SimThread* thread : systemThreads_) {
-        if (!thread->terminated && !thread->machineThread) {
+        if (!thread->terminated && !thread->machineThread && !thread->userThread) {
             names.push_back(thread->name);
         }
     }

@@ -40,8 +40,9 @@ public:
 };
 
 // Threads of the machine itself (processors, system workers) are not the product's: they are
-// expected to outlive any driver and are not reported as left running.
-enum class MachineThreadKind { Product, Processor, Worker };
+// expected to outlive any driver and are not reported as left running. User-mode threads belong
+// to their simulated process, which accounts for them.
+enum class MachineThreadKind { Product, Processor, Worker, User };
 
 class Machine {
 public:

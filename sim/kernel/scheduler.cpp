@@ -146,6 +146,8 @@ void Scheduler::StartThread(SimThread* thread, void (*body)(void*), void* contex
 void Scheduler::DetachCurrentThreadLocked(std::unique_lock<std::mutex>& held)
 {
     SimThread* self = t_currentThread;
+    AbandonOwnedMutantsLocked(self);
+    self->userApcs.clear();
     self->terminated = true;
     self->kthread.Header.SignalState = 1;
     SignalLocked(&self->kthread.Header);
@@ -178,7 +180,7 @@ bool Scheduler::IsSignaledFor(DISPATCHER_HEADER* object, SimThread* thread) cons
     return object->SignalState > 0;
 }
 
-void Scheduler::ConsumeLocked(DISPATCHER_HEADER* object, SimThread* thread)
+bool Scheduler::ConsumeLocked(DISPATCHER_HEADER* object, SimThread* thread)
 {
     switch (object->Type) {
     case kEventSynchronizationObject:
@@ -188,38 +190,111 @@ void Scheduler::ConsumeLocked(DISPATCHER_HEADER* object, SimThread* thread)
     case kSemaphoreObject:
         --object->SignalState;
         break;
-    case kMutantObject:
-        --object->SignalState;
-        reinterpret_cast<KMUTEX*>(object)->OwnerThread = &thread->kthread;
+    case kMutantObject: {
+        auto* mutant = reinterpret_cast<KMUTANT*>(object);
+        if (object->SignalState-- == 1) {
+            mutant->OwnerThread = &thread->kthread;
+            thread->ownedMutants.push_back(mutant);
+        }
+        if (mutant->Abandoned) {
+            mutant->Abandoned = FALSE;
+            return true;
+        }
         break;
+    }
     default:
         break;  // notification objects stay signalled
     }
+    return false;
 }
 
-bool Scheduler::TryWaitAllLocked(SimThread* thread)
+bool Scheduler::TryWaitAllLocked(SimThread* thread, NTSTATUS& status)
 {
     for (ULONG i = 0; i < thread->waitCount; ++i) {
         if (!IsSignaledFor(thread->blocks[i].object, thread)) {
             return false;
         }
     }
+    status = STATUS_WAIT_0;
     for (ULONG i = 0; i < thread->waitCount; ++i) {
-        ConsumeLocked(thread->blocks[i].object, thread);
+        if (ConsumeLocked(thread->blocks[i].object, thread)) {
+            status = STATUS_ABANDONED_WAIT_0 + LONG(i);
+        }
     }
     return true;
 }
 
+NTSTATUS Scheduler::ReleaseMutantLocked(KMUTANT* mutant, SimThread* thread, LONG* previous)
+{
+    *previous = mutant->Header.SignalState;
+    if (mutant->OwnerThread != &thread->kthread || mutant->Header.SignalState > 0) {
+        return STATUS_MUTANT_NOT_OWNED;
+    }
+    if (++mutant->Header.SignalState == 1) {
+        mutant->OwnerThread = nullptr;
+        auto& owned = thread->ownedMutants;
+        for (auto it = owned.begin(); it != owned.end(); ++it) {
+            if (*it == mutant) {
+                owned.erase(it);
+                break;
+            }
+        }
+        SignalLocked(&mutant->Header);
+    }
+    return STATUS_SUCCESS;
+}
+
+// A kernel mutex (ApcDisable set) held by an ending thread is THREAD_TERMINATE_HELD_MUTEX on
+// Windows; a user-mode mutant is released as abandoned, and its next owner is told so.
+void Scheduler::AbandonOwnedMutantsLocked(SimThread* thread)
+{
+    std::vector<KMUTANT*> owned;
+    owned.swap(thread->ownedMutants);
+    for (KMUTANT* mutant : owned) {
+        if (mutant->ApcDisable != 0) {
+            verifier_.Report("thread ended holding a mutex", "'" + thread->name + "'");
+        }
+        mutant->Header.SignalState = 1;
+        mutant->OwnerThread = nullptr;
+        mutant->Abandoned = TRUE;
+        SignalLocked(&mutant->Header);
+    }
+}
+
+void Scheduler::QueueUserApcLocked(SimThread* thread, std::function<void()> apc)
+{
+    if (thread->terminated) {
+        return;
+    }
+    thread->userApcs.push_back(std::move(apc));
+    if (thread->waiting && thread->alertable) {
+        WakeLocked(thread, STATUS_USER_APC);
+    }
+}
+
+void Scheduler::RequestTerminationLocked(SimThread* thread)
+{
+    thread->terminationRequested = true;
+    if (thread->waiting && thread->userModeWait) {
+        WakeLocked(thread, STATUS_THREAD_IS_TERMINATING);
+    }
+}
+
 NTSTATUS Scheduler::WaitLocked(std::unique_lock<std::mutex>& held, DISPATCHER_HEADER** objects,
-                               ULONG count, WAIT_TYPE type, int64_t deadline)
+                               ULONG count, WAIT_TYPE type, int64_t deadline, KPROCESSOR_MODE waitMode,
+                               bool alertable)
 {
     SimThread* self = t_currentThread;
+    alertable = alertable && waitMode == UserMode;
+    if (waitMode == UserMode && self->terminationRequested) {
+        return STATUS_THREAD_IS_TERMINATING;
+    }
     if (count > 0) {
         if (type == WaitAny) {
             for (ULONG i = 0; i < count; ++i) {
                 if (IsSignaledFor(objects[i], self)) {
-                    ConsumeLocked(objects[i], self);
-                    return STATUS_WAIT_0 + LONG(i);
+                    const bool abandoned = ConsumeLocked(objects[i], self);
+                    return (abandoned ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0) + LONG(i);
                 }
             }
         } else {
@@ -228,12 +303,18 @@ NTSTATUS Scheduler::WaitLocked(std::unique_lock<std::mutex>& held, DISPATCHER_HE
                 all = IsSignaledFor(objects[i], self);
             }
             if (all) {
+                NTSTATUS status = STATUS_WAIT_0;
                 for (ULONG i = 0; i < count; ++i) {
-                    ConsumeLocked(objects[i], self);
+                    if (ConsumeLocked(objects[i], self)) {
+                        status = STATUS_ABANDONED_WAIT_0 + LONG(i);
+                    }
                 }
-                return STATUS_WAIT_0;
+                return status;
             }
         }
+    }
+    if (alertable && !self->userApcs.empty()) {
+        return STATUS_USER_APC;
     }
     if (deadline != kNoDeadline && deadline <= NowNanoseconds()) {
         return STATUS_TIMEOUT;
@@ -254,7 +335,11 @@ NTSTATUS Scheduler::WaitLocked(std::unique_lock<std::mutex>& held, DISPATCHER_HE
         timeouts_[self->timeoutKey] = self;
     }
     self->waitStatus = STATUS_TIMEOUT;
+    self->alertable = alertable;
+    self->userModeWait = waitMode == UserMode;
     BlockCurrentLocked(held, self);
+    self->alertable = false;
+    self->userModeWait = false;
     return self->waitStatus;
 }
 
@@ -297,15 +382,16 @@ void Scheduler::SignalLocked(DISPATCHER_HEADER* object)
              entry = entry->Flink) {
             WaitBlock* block = CONTAINING_RECORD(entry, WaitBlock, entry);
             SimThread* waiter = block->thread;
+            NTSTATUS status = STATUS_WAIT_0;
             if (waiter->waitType == WaitAny) {
                 if (IsSignaledFor(object, waiter)) {
-                    ConsumeLocked(object, waiter);
-                    WakeLocked(waiter, STATUS_WAIT_0 + LONG(block->key));
+                    const bool abandoned = ConsumeLocked(object, waiter);
+                    WakeLocked(waiter, (abandoned ? STATUS_ABANDONED_WAIT_0 : STATUS_WAIT_0) + LONG(block->key));
                     woke = true;
                     break;
                 }
-            } else if (TryWaitAllLocked(waiter)) {
-                WakeLocked(waiter, STATUS_WAIT_0);
+            } else if (TryWaitAllLocked(waiter, status)) {
+                WakeLocked(waiter, status);
                 woke = true;
                 break;
             }

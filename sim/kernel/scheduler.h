@@ -20,6 +20,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -78,6 +80,7 @@ struct SimThread : KernelObject {
     ULONG processorNumber = 0;
     bool isProcessor = false;
     bool machineThread = false;
+    bool userThread = false;
 
     // Wait state, guarded by the dispatcher lock.
     std::condition_variable wakeup;
@@ -88,6 +91,22 @@ struct SimThread : KernelObject {
     WaitBlock blocks[MAXIMUM_WAIT_OBJECTS]{};
     bool hasTimeout = false;
     TimeoutKey timeoutKey{};
+
+    // Mutants the thread owns, in acquisition order. When the thread ends, user-mode mutants are
+    // abandoned; a kernel mutex still held is a bug check on Windows.
+    std::vector<KMUTANT*> ownedMutants;
+
+    // User-mode APCs (completion routines, QueueUserAPC) wait here until the thread enters an
+    // alertable wait; guarded by the dispatcher lock.
+    std::deque<std::function<void()>> userApcs;
+    bool alertable = false;
+    bool userModeWait = false;
+    // Set when the thread's process ends: its next user-mode wait ends the thread.
+    bool terminationRequested = false;
+
+    // The Win32 subsystem's per-thread state (KTHREAD.Win32Thread on Windows); null on threads
+    // that never made a user-mode call.
+    void* win32Thread = nullptr;
 
     bool started = false;
     bool terminated = false;
@@ -120,8 +139,22 @@ public:
 
     // Blocks the current thread until the objects satisfy `type`, or until `deadline` (ns on the
     // machine clock; kNoDeadline waits forever). Returns STATUS_WAIT_0 + index or STATUS_TIMEOUT.
+    // An abandoned mutant is acquired with STATUS_ABANDONED_WAIT_0 + index. A user-mode wait
+    // (waitMode UserMode) ends with STATUS_THREAD_IS_TERMINATING once the thread's termination is
+    // requested; an alertable user-mode wait also ends with STATUS_USER_APC when a user APC is
+    // queued (the caller runs the APCs).
     NTSTATUS WaitLocked(std::unique_lock<std::mutex>& held, DISPATCHER_HEADER** objects, ULONG count,
-                        WAIT_TYPE type, int64_t deadline);
+                        WAIT_TYPE type, int64_t deadline, KPROCESSOR_MODE waitMode = KernelMode,
+                        bool alertable = false);
+    // Mutant release by `thread`: STATUS_MUTANT_NOT_OWNED when it is not the owner; the previous
+    // signal state otherwise (through `previous`).
+    NTSTATUS ReleaseMutantLocked(KMUTANT* mutant, SimThread* thread, LONG* previous);
+    // Queues a user APC; an alertable waiter wakes to run it.
+    void QueueUserApcLocked(SimThread* thread, std::function<void()> apc);
+    // Asks a thread to end at its next user-mode wait, waking it if it waits in user mode.
+    void RequestTerminationLocked(SimThread* thread);
+    // What Windows does to an ending thread's mutants: user-mode ones are abandoned.
+    void AbandonOwnedMutantsLocked(SimThread* thread);
     // Wakes every waiter that the object's new signal state satisfies.
     void SignalLocked(DISPATCHER_HEADER* object);
     bool IsSignaledFor(DISPATCHER_HEADER* object, SimThread* thread) const;
@@ -147,8 +180,9 @@ public:
 private:
     void BlockCurrentLocked(std::unique_lock<std::mutex>& held, SimThread* self);
     void WakeLocked(SimThread* thread, NTSTATUS status);
-    void ConsumeLocked(DISPATCHER_HEADER* object, SimThread* thread);
-    bool TryWaitAllLocked(SimThread* thread);
+    // Returns true when the object was an abandoned mutant.
+    bool ConsumeLocked(DISPATCHER_HEADER* object, SimThread* thread);
+    bool TryWaitAllLocked(SimThread* thread, NTSTATUS& status);
     void AdvanceWhileIdleLocked();
     void FireDueTimersLocked(int64_t now);
     void ExpireDueTimeoutsLocked(int64_t now);

@@ -2,17 +2,27 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <mutex>
 
 #include "sim/kernel/machine.h"
 #include "sim/pnp/device_tree.h"
 #include "sim/pnp/endpoint_store.h"
+#include "sim/registry/store.h"
 
 namespace sim::pnp {
 namespace {
 
+struct DefaultFormats {
+    std::optional<WAVEFORMATEXTENSIBLE> render;
+    std::optional<WAVEFORMATEXTENSIBLE> capture;
+};
+
 class AudioService final : public MachineComponent {
 public:
     std::atomic<bool> running{true};
+    std::mutex lock;
+    std::map<std::u16string, DefaultFormats> defaults;  // by upper-cased instance path
 };
 
 AudioService& Service() { return Machine::Current().Component<AudioService>(); }
@@ -93,6 +103,12 @@ void OnAudioFilterArrival(PDEVICE_OBJECT pdo, const PCFILTER_DESCRIPTOR& filter)
     if (!AudioServiceRunning() || node == nullptr) {
         return;
     }
+    {
+        AudioService& service = Service();
+        std::lock_guard<std::mutex> held(service.lock);
+        service.defaults[registry::UpcaseName(node->InstancePath())] = {FilterFormat(filter, EndpointFlow::Render),
+                                                                        FilterFormat(filter, EndpointFlow::Capture)};
+    }
     for (EndpointFlow flow : kFlows) {
         const std::optional<WAVEFORMATEXTENSIBLE> format = FilterFormat(filter, flow);
         if (format) {
@@ -101,6 +117,17 @@ void OnAudioFilterArrival(PDEVICE_OBJECT pdo, const PCFILTER_DESCRIPTOR& filter)
             SetEndpointState(flow, endpoint, kDeviceStateActive);
         }
     }
+}
+
+std::optional<WAVEFORMATEXTENSIBLE> CurrentDefaultFormat(const std::u16string& instancePath, bool render)
+{
+    AudioService& service = Service();
+    std::lock_guard<std::mutex> held(service.lock);
+    auto found = service.defaults.find(registry::UpcaseName(instancePath));
+    if (found == service.defaults.end()) {
+        return std::nullopt;
+    }
+    return render ? found->second.render : found->second.capture;
 }
 
 void OnAudioDeviceRemoval(PDEVICE_OBJECT pdo)

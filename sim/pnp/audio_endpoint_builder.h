@@ -16,6 +16,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "sim/api/kernel.h"
 #include "sim/api/portcls.h"
@@ -33,5 +34,9 @@ void OnAudioDeviceRemoval(PDEVICE_OBJECT pdo);
 
 // The endpoint format for a streaming pin; nullopt when none of its ranges is an audio range.
 std::optional<WAVEFORMATEXTENSIBLE> EndpointFormatFor(const KSPIN_DESCRIPTOR& pin);
+
+// The format the service derives for the device's endpoint of `flow` from the filter that arrived
+// last for it (what a format reset goes back to); nullopt when it has none.
+std::optional<WAVEFORMATEXTENSIBLE> CurrentDefaultFormat(const std::u16string& instancePath, bool render);
 
 }  // namespace sim::pnp

@@ -126,6 +126,17 @@ bool DeviceTree::IsPresent(const std::u16string& instancePath) const
     return false;
 }
 
+PDEVICE_OBJECT DeviceTree::PresentPhysicalDeviceObject(const std::u16string& instancePath) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& node : nodes_) {
+        if (node->pdo_ != nullptr && registry::NamesEqual(node->InstancePath(), instancePath)) {
+            return node->pdo_;
+        }
+    }
+    return nullptr;
+}
+
 void DeviceTree::SetService(DeviceNode& node, const std::u16string& service)
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -72,6 +72,8 @@ public:
     DeviceNode* FindByPhysicalDeviceObject(PDEVICE_OBJECT pdo) const;
     // Whether the node with this instance path has a physical device object (its device is there).
     bool IsPresent(const std::u16string& instancePath) const;
+    // The physical device object of the node with this instance path; null when it is not there.
+    PDEVICE_OBJECT PresentPhysicalDeviceObject(const std::u16string& instancePath) const;
     // Records the function driver setup chose for a node (its Enum key's Service value).
     void SetService(DeviceNode& node, const std::u16string& service);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/io/drivers.h"
+#include "sim/io/io_manager.h"
 #include "sim/kernel/machine.h"
 #include "sim/pnp/audio_endpoint_builder.h"
 #include "sim/pnp/driver_store.h"
@@ -26,11 +27,18 @@ struct LoadedDriverRecord {
     PDRIVER_OBJECT driver = nullptr;
 };
 
+// A surprise-removed device whose remove request waits for its last open file to be closed.
+struct PendingRemoval {
+    PDEVICE_OBJECT pdo = nullptr;
+    std::u16string service;
+};
+
 class PlugAndPlayState final : public MachineComponent {
 public:
     std::mutex lock;  // never held while a driver runs
     std::vector<PresentDevice> devices;
     std::vector<LoadedDriverRecord> drivers;
+    std::vector<PendingRemoval> pendingRemovals;
 };
 
 PlugAndPlayState& State() { return Machine::Current().Component<PlugAndPlayState>(); }
@@ -127,10 +135,49 @@ PlugResult StartFunctionDriver(usb::BusDevice& device, DeviceNode& node)
     return {device, &node, status, DeviceProblem::FailedStart};
 }
 
+// Takes the device's pending removal if it is still pending; whoever takes it finishes it.
+bool TakePendingRemoval(PDEVICE_OBJECT pdo, PendingRemoval& removal)
+{
+    PlugAndPlayState& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    for (auto it = state.pendingRemovals.begin(); it != state.pendingRemovals.end(); ++it) {
+        if (it->pdo == pdo) {
+            removal = *it;
+            state.pendingRemovals.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+NTSTATUS FinishRemoval(const PendingRemoval& removal)
+{
+    const NTSTATUS status = RemoveDevice(removal.pdo);
+    // The hub deletes the physical device object of a device that left; the node stays.
+    DetachPhysicalDeviceObject(removal.pdo);
+    if (!removal.service.empty()) {
+        UnloadIfUnused(removal.service);
+    }
+    return status;
+}
+
+void OnLastFileClosed(PDEVICE_OBJECT device)
+{
+    PendingRemoval removal;
+    if (TakePendingRemoval(device, removal)) {
+        FinishRemoval(removal);
+    }
+}
+
 }  // namespace
 
 PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceModel> model)
 {
+    {
+        io::IoManager& io = io::IoManager::Current();
+        std::lock_guard<std::mutex> held(io.lock);
+        io.lastFileClosed = &OnLastFileClosed;
+    }
     usb::BusDevice& device = usb.Plug(std::move(model));
     const std::optional<UsbDeviceIdentity> identity = ReadUsbIdentity(device);
     PlugAndPlayState& state = State();
@@ -164,18 +211,24 @@ NTSTATUS UnplugDevice(usb::HostController& usb, usb::BusDevice& device)
         return STATUS_NO_SUCH_DEVICE;
     }
     usb.Unplug(device);
-    NTSTATUS status = STATUS_SUCCESS;
-    if (present.hasNode) {
-        SurpriseRemoveDevice(device.Pdo());
-        OnAudioDeviceRemoval(device.Pdo());
-        status = RemoveDevice(device.Pdo());
-        // The hub deletes the physical device object of a device that left; the node stays.
-        DetachPhysicalDeviceObject(device.Pdo());
+    if (!present.hasNode) {
+        return STATUS_SUCCESS;
     }
-    if (!present.service.empty()) {
-        UnloadIfUnused(present.service);
+    SurpriseRemoveDevice(device.Pdo());
+    OnAudioDeviceRemoval(device.Pdo());
+    // Windows sends the remove request of a surprise-removed device only once the last handle to
+    // it is closed; until then the driver keeps the device object and may see requests.
+    PlugAndPlayState& pending = State();
+    {
+        std::lock_guard<std::mutex> guard(pending.lock);
+        pending.pendingRemovals.push_back({device.Pdo(), present.service});
     }
-    return status;
+    PendingRemoval removal;
+    if (InterlockedCompareExchange(&device.Pdo()->ReferenceCount, 0, 0) != 0 ||
+        !TakePendingRemoval(device.Pdo(), removal)) {
+        return STATUS_PENDING;
+    }
+    return FinishRemoval(removal);
 }
 
 NTSTATUS DisableDevice(usb::BusDevice& device)

@@ -49,7 +49,9 @@ PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceMo
 // IRP_MN_SURPRISE_REMOVAL (the audio service marks the device's endpoints not present) and then
 // IRP_MN_REMOVE_DEVICE, the node loses its physical device object, and the driver is unloaded
 // when this was its last device. Returns the remove request's status (STATUS_NO_SUCH_DEVICE for a
-// device PlugDevice did not plug, reported to the verifier).
+// device PlugDevice did not plug, reported to the verifier). While files are open on the device
+// the remove request waits, as on Windows: STATUS_PENDING is returned, and the close of the last
+// file sends the remove request and unloads the driver on the closing thread.
 NTSTATUS UnplugDevice(usb::HostController& usb, usb::BusDevice& device);
 
 // The user disabling or uninstalling a started device that stays plugged in:

@@ -216,7 +216,7 @@ NTSTATUS Store::Open(const KeyRef& base, std::u16string_view path, KeyRef& key) 
 
 NTSTATUS Store::Create(const KeyRef& base, std::u16string_view path, bool isVolatile, KeyRef& key, bool& created)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     created = false;
     if (base != nullptr && !path.empty() && path.front() == u'\\') {
         return STATUS_OBJECT_PATH_SYNTAX_BAD;
@@ -259,12 +259,16 @@ NTSTATUS Store::Create(const KeyRef& base, std::u16string_view path, bool isVola
     parent->lastWriteTime = child->lastWriteTime;
     key = child;
     created = true;
+    std::vector<std::function<void()>> fired;
+    CollectWatchesLocked(parent.get(), REG_NOTIFY_CHANGE_NAME, fired);
+    guard.unlock();
+    RunFired(fired);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS Store::Delete(const KeyRef& key)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     if (key->deleted) {
         return STATUS_KEY_DELETED;
     }
@@ -275,15 +279,20 @@ NTSTATUS Store::Delete(const KeyRef& key)
         return STATUS_CANNOT_DELETE;
     }
     Key* parent = key->parent;
+    std::vector<std::function<void()>> fired;
+    CollectWatchesLocked(key.get(), REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, fired);
+    CollectWatchesLocked(parent, REG_NOTIFY_CHANGE_NAME, fired);
     DetachFromParent(*key);
     key->deleted = true;
     parent->lastWriteTime = NowLocked();
+    guard.unlock();
+    RunFired(fired);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS Store::SetValue(const KeyRef& key, std::u16string_view name, ULONG type, const void* data, size_t size)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     if (key->deleted) {
         return STATUS_KEY_DELETED;
     }
@@ -299,6 +308,10 @@ NTSTATUS Store::SetValue(const KeyRef& key, std::u16string_view name, ULONG type
     value->type = type;
     value->data.assign(bytes, bytes + size);
     key->lastWriteTime = NowLocked();
+    std::vector<std::function<void()>> fired;
+    CollectWatchesLocked(key.get(), REG_NOTIFY_CHANGE_LAST_SET, fired);
+    guard.unlock();
+    RunFired(fired);
     return STATUS_SUCCESS;
 }
 
@@ -331,7 +344,7 @@ NTSTATUS Store::EnumerateValue(const KeyRef& key, ULONG index, Value& value) con
 
 NTSTATUS Store::DeleteValue(const KeyRef& key, std::u16string_view name)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     if (key->deleted) {
         return STATUS_KEY_DELETED;
     }
@@ -342,7 +355,72 @@ NTSTATUS Store::DeleteValue(const KeyRef& key, std::u16string_view name)
     }
     key->values.erase(found);
     key->lastWriteTime = NowLocked();
+    std::vector<std::function<void()>> fired;
+    CollectWatchesLocked(key.get(), REG_NOTIFY_CHANGE_LAST_SET, fired);
+    guard.unlock();
+    RunFired(fired);
     return STATUS_SUCCESS;
+}
+
+uint64_t Store::Watch(const KeyRef& key, bool subtree, ULONG filter, std::function<void()> fire)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    const uint64_t id = nextWatch_++;
+    watches_.push_back({id, key.get(), subtree, filter, std::move(fire)});
+    return id;
+}
+
+bool Store::CancelWatch(uint64_t watch)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = std::find_if(watches_.begin(), watches_.end(),
+                              [watch](const PendingWatch& pending) { return pending.id == watch; });
+    if (found == watches_.end()) {
+        return false;
+    }
+    watches_.erase(found);
+    return true;
+}
+
+void Store::CollectWatchesLocked(const Key* key, ULONG filter, std::vector<std::function<void()>>& fired)
+{
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        bool matches = false;
+        if ((it->filter & filter) != 0) {
+            for (const Key* node = key; node != nullptr && !matches; node = node->parent) {
+                matches = it->key == node && (node == key || it->subtree);
+            }
+        }
+        if (matches) {
+            fired.push_back(std::move(it->fire));
+            it = watches_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Store::CollectWatchesBelowLocked(const Key* top, std::vector<std::function<void()>>& fired)
+{
+    for (auto it = watches_.begin(); it != watches_.end();) {
+        bool below = false;
+        for (const Key* node = it->key; node != nullptr && !below; node = node->parent) {
+            below = node == top;
+        }
+        if (below) {
+            fired.push_back(std::move(it->fire));
+            it = watches_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Store::RunFired(std::vector<std::function<void()>>& fired)
+{
+    for (std::function<void()>& fire : fired) {
+        fire();
+    }
 }
 
 NTSTATUS Store::Summarize(const KeyRef& key, KeySummary& summary) const

@@ -90,24 +90,53 @@ public:
     bool DeleteTree(std::u16string_view absolutePath);
     std::vector<std::u16string> SubkeyNames(std::u16string_view absolutePath) const;
 
-    // The whole registry as text, and back (format in store_file.cpp). Loading replaces the
-    // contents; on a parse error nothing changes and `error` names the line.
+    // The whole registry as text, and back (the earlier r9sim format, store_file.cpp). Loading
+    // replaces the contents; on a parse error nothing changes and `error` names the line.
     std::string Serialize() const;
     bool Deserialize(std::string_view text, std::string& error);
+    // The registry as a Windows .reg file (reg_file.cpp): the file's bytes, and an import of its
+    // text as regedit imports it; a bad file changes nothing and `error` names the line.
+    std::string SerializeRegFile() const;
+    bool ImportRegFile(std::u16string_view text, std::string& error);
+    // Files are written in the .reg format; either format is read.
     bool SaveToFile(const std::string& fileName, std::string& error) const;
     bool LoadFromFile(const std::string& fileName, std::string& error);
 
     // Where last-write times come from (100 ns units); zero until set.
     void SetClock(std::function<int64_t()> clock);
 
+    // Change notification (ZwNotifyChangeKey, RegNotifyChangeKeyValue): `fire` runs once, after
+    // the change and outside the store's lock, when the key (or, with `subtree`, a key below it)
+    // changes in a way `filter` names: REG_NOTIFY_CHANGE_NAME for a subkey created or deleted,
+    // REG_NOTIFY_CHANGE_LAST_SET for a value set or deleted. Deleting the watched key fires too.
+    // CancelWatch returns false when the watch had fired already.
+    uint64_t Watch(const KeyRef& key, bool subtree, ULONG filter, std::function<void()> fire);
+    bool CancelWatch(uint64_t watch);
+
 private:
     NTSTATUS ResolveLocked(const KeyRef& base, std::u16string_view path, bool followLastLink,
                            KeyRef& key) const;
     int64_t NowLocked() const;
+    // Takes the watches that a change of kind `filter` to `key` fires; the caller runs them
+    // after releasing the lock.
+    void CollectWatchesLocked(const Key* key, ULONG filter, std::vector<std::function<void()>>& fired);
+    // Takes every watch on `top` or a key below it (a deleted tree).
+    void CollectWatchesBelowLocked(const Key* top, std::vector<std::function<void()>>& fired);
+    void RunFired(std::vector<std::function<void()>>& fired);
+
+    struct PendingWatch {
+        uint64_t id;
+        const Key* key;
+        bool subtree;
+        ULONG filter;
+        std::function<void()> fire;
+    };
 
     mutable std::mutex lock_;
     KeyRef root_;
     std::function<int64_t()> clock_;
+    std::vector<PendingWatch> watches_;
+    uint64_t nextWatch_ = 1;
 };
 
 // Upper-cases as the registry compares names.

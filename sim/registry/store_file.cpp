@@ -1,6 +1,7 @@
-// Saving and loading the registry, so that the simulated machine keeps its state between runs.
+// The registry as text in the simulated machine's own earlier format, still read from files and
+// used to snapshot a registry in tests; files are written in the .reg format (reg_file.cpp).
 //
-// The file is UTF-8 text, one record per line:
+// The text is UTF-8, one record per line:
 //
 //   r9sim registry 1                       first line: format and version
 //   key <full path>                        a key; the value lines after it belong to it
@@ -12,7 +13,6 @@
 // keep printable ASCII as it is; '%' and every other UTF-16 unit are written as %XXXX (four hex
 // digits), so that any name survives the round trip. Volatile keys are not saved, as on Windows.
 // Last-write times are not kept: a loaded key was last written when it was loaded.
-#include <fstream>
 #include <sstream>
 
 #include "sim/registry/key_node.h"
@@ -275,30 +275,6 @@ bool Store::Deserialize(std::string_view text, std::string& error)
     MarkTreeDeleted(*root_);
     root_ = root;
     return true;
-}
-
-bool Store::SaveToFile(const std::string& fileName, std::string& error) const
-{
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    file << Serialize();
-    file.close();
-    if (!file) {
-        error = "cannot write " + fileName;
-        return false;
-    }
-    return true;
-}
-
-bool Store::LoadFromFile(const std::string& fileName, std::string& error)
-{
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        error = "cannot read " + fileName;
-        return false;
-    }
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return Deserialize(contents.str(), error);
 }
 
 }  // namespace sim::registry

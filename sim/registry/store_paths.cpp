@@ -104,15 +104,20 @@ bool Store::DeleteValue(std::u16string_view keyPath, std::u16string_view name)
 
 bool Store::DeleteTree(std::u16string_view absolutePath)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     KeyRef key;
     if (!NT_SUCCESS(ResolveLocked(nullptr, absolutePath, false, key)) || key == root_) {
         return false;
     }
     Key* parent = key->parent;
+    std::vector<std::function<void()>> fired;
+    CollectWatchesLocked(parent, REG_NOTIFY_CHANGE_NAME, fired);
+    CollectWatchesBelowLocked(key.get(), fired);
     DetachFromParent(*key);
     MarkTreeDeleted(*key);
     parent->lastWriteTime = NowLocked();
+    guard.unlock();
+    RunFired(fired);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/api/wide_text.h"
 #include "sim/registry/store.h"
 
 namespace {
@@ -193,6 +194,97 @@ TEST(RegistryStore, FilesKeepTheRegistryBetweenRuns)
     std::remove(fileName.c_str());
     EXPECT_FALSE(second.LoadFromFile(fileName, error));
     EXPECT_NE(error.find("cannot read"), std::string::npos);
+}
+
+// Files are written as regedit writes them: UTF-16LE with its byte-order mark, the version line,
+// CRLF, and values in their plain forms where the type has one.
+TEST(RegistryStore, FilesAreWindowsRegFiles)
+{
+    Store store;
+    Populate(store);
+    store.SetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Shapes", u"short dword", REG_DWORD, Bytes({1, 2}));
+    store.SetString(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Shapes", u"quote\"back\\slash", u"C:\\\"x\"");
+    const std::string bytes = store.SerializeRegFile();
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text.push_back(char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8));
+    }
+    EXPECT_EQ(text.rfind(u"Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u);
+    for (const char16_t* expected :
+         {u"[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\USB\\VID_F0E1&PID_0109\\R9\\Device Parameters]\r\n"
+          u"\"IN URB Size\"=dword:00000004\r\n",
+          u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor % Co]\r\n@=\"default value\"\r\n",
+          u"\"ids\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n", u"\"short dword\"=hex(4):01,02\r\n",
+          u"\"quote\\\"back\\\\slash\"=\"C:\\\\\\\"x\\\"\"\r\n", u"\"nothing\"=hex(1):\r\n", u"[HKEY_USERS\\.DEFAULT]"}) {
+        EXPECT_NE(text.find(expected), std::u16string::npos) << sim::Utf16ToUtf8(expected);
+    }
+    EXPECT_EQ(text.find(u"CurrentControlSet"), std::u16string::npos) << "links are the machine's to make";
+    EXPECT_EQ(text.find(u"Volatile"), std::u16string::npos);
+
+    Store loaded;
+    std::string error;
+    ASSERT_TRUE(loaded.ImportRegFile(text, error)) << error;
+    EXPECT_EQ(loaded.SerializeRegFile(), bytes) << "what is written reads back the same";
+}
+
+TEST(RegistryStore, RegFilesImportAsRegeditImportsThem)
+{
+    Store store;
+    store.SetDword(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Old\\Inner", u"v", 1);
+    store.SetDword(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Kept", u"gone", 1);
+    store.SetDword(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Kept", u"stays", 2);
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n; a comment\r\n"
+                                u"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n"
+                                u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\r\n\"gone\"=-\r\n"
+                                u"\"long\"=hex:00,01,\\\r\n  02,03\r\n"
+                                u"[HKEY_CLASSES_ROOT\\CLSID]\r\n@=\"classes\"\r\n";
+    std::string error;
+    ASSERT_TRUE(store.ImportRegFile(text, error)) << error;
+    Value value;
+    EXPECT_FALSE(store.Exists(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Old"));
+    EXPECT_FALSE(store.GetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Kept", u"gone", value));
+    EXPECT_TRUE(store.GetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Kept", u"stays", value)) << "an import merges";
+    ASSERT_TRUE(store.GetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Kept", u"long", value));
+    EXPECT_EQ(value.data, Bytes({0, 1, 2, 3}));
+    EXPECT_TRUE(store.GetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes\\CLSID", u"", value));
+
+    struct Case {
+        const char16_t* text;
+        const char* error;
+    } bad[] = {
+        {u"REGEDIT5\r\n", "line 1"},
+        {u"Windows Registry Editor Version 5.00\r\n\"v\"=dword:00000001\r\n", "line 2"},
+        {u"Windows Registry Editor Version 5.00\r\n[HKEY_NOWHERE\\A]\r\n", "line 2"},
+        {u"Windows Registry Editor Version 5.00\r\n[HKEY_USERS\\A]\r\n\"v\"=dword:1\r\n", "line 3"},
+        {u"Windows Registry Editor Version 5.00\r\n[HKEY_USERS\\A]\r\n\"v\"=hex:0g\r\n", "line 3"},
+        {u"Windows Registry Editor Version 5.00\r\n[HKEY_USERS\\A]\r\n\"v=\"x\"\r\n", "line 3"},
+    };
+    for (const Case& row : bad) {
+        Store untouched;
+        EXPECT_FALSE(untouched.ImportRegFile(row.text, error));
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        EXPECT_FALSE(untouched.Exists(u"\\REGISTRY\\USER\\A")) << "a bad file changes nothing";
+    }
+}
+
+// A machine saved before the .reg format still comes up with what it saved.
+TEST(RegistryStore, FilesInTheEarlierFormatStillLoad)
+{
+    const std::string fileName = ::testing::TempDir() + "registry_earlier_format.txt";
+    Store first;
+    Populate(first);
+    {
+        std::ofstream file(fileName, std::ios::binary);
+        file << first.Serialize();
+    }
+    Store second;
+    std::string error;
+    ASSERT_TRUE(second.LoadFromFile(fileName, error)) << error;
+    Value value;
+    EXPECT_TRUE(second.GetValue(u"\\REGISTRY\\MACHINE\\SOFTWARE\\Vendor % Co", u"ids", value));
+    std::remove(fileName.c_str());
 }
 
 TEST(RegistryStore, ABadFileIsRefusedAndChangesNothing)

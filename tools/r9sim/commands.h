@@ -10,5 +10,6 @@ using Arguments = std::vector<std::string>;
 
 int RunBoot(const Arguments& arguments);
 int RunDescribe(const Arguments& arguments);
+int RunDevices(const Arguments& arguments);
 
 }  // namespace r9sim

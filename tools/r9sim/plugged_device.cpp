@@ -28,7 +28,9 @@ bool ParseVariant(const std::string& name, sim::devices::R9Variant& variant)
 
 PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant) : usb_(usb)
 {
-    sim::pnp::InstallDriver({u"tvr9audio", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}});
+    // The package installs the driver's service as "TVR9AUDIO", the name the device access library
+    // looks for.
+    sim::pnp::InstallDriver({u"TVR9AUDIO", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}});
     auto model = std::make_unique<sim::devices::R9Device>(variant);
     sim::devices::R9Device& r9 = *model;
     r9_ = &r9;

@@ -1,0 +1,231 @@
+// COM on the simulated machine: apartments per thread, task memory, property variants, and
+// in-process activation through the registry (com_servers.h). Every class is created on the
+// calling thread whatever its ThreadingModel: the product's classes are free-threaded.
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/pnp/device_tree.h"
+#include "sim/registry/machine_registry.h"
+#include "sim/user/com_servers.h"
+#include "sim/user/mmdevice_server.h"
+#include "sim/user/user_machine.h"
+
+namespace sim::user {
+
+namespace {
+
+constexpr char16_t kMmDevicePath[] = u"C:\\Windows\\System32\\MMDevAPI.dll";
+
+struct LoadedModule {
+    Process* process;
+    std::u16string path;
+    HMODULE handle;
+};
+
+class ComRuntime final : public MachineComponent {
+public:
+    std::mutex lock;
+    std::map<std::u16string, InprocServerExports> servers;  // keyed by the upper-cased path
+    std::vector<LoadedModule> loaded;
+    ULONG_PTR nextModule = 0x10000000;
+    bool systemServersRegistered = false;
+};
+
+ComRuntime& Runtime() { return Machine::Current().Component<ComRuntime>(); }
+
+// The classes Windows registers for its own DLLs, written when COM is first used.
+void RegisterSystemServers()
+{
+    ComRuntime& runtime = Runtime();
+    {
+        std::lock_guard<std::mutex> held(runtime.lock);
+        if (runtime.systemServersRegistered) {
+            return;
+        }
+        runtime.systemServersRegistered = true;
+        runtime.servers[registry::UpcaseName(kMmDevicePath)] = {&MmDeviceGetClassObject, nullptr};
+    }
+    const std::u16string key =
+        std::u16string(registry::kMachineClassesPath) + u"\\CLSID\\" + pnp::GuidText(CLSID_MMDeviceEnumerator, true) +
+        u"\\InprocServer32";
+    registry::Store& store = registry::MachineRegistry();
+    const std::u16string expandable = u"%SystemRoot%\\System32\\MMDevAPI.dll";
+    std::vector<uint8_t> bytes((expandable.size() + 1) * sizeof(WCHAR));
+    std::memcpy(bytes.data(), expandable.c_str(), bytes.size());
+    store.SetValue(key, u"", REG_EXPAND_SZ, bytes);
+    store.SetString(key, u"ThreadingModel", u"Both");
+}
+
+// The server's path for a class: the InprocServer32 key's default value, environment expanded.
+HRESULT ServerPath(REFCLSID clsid, std::u16string& path)
+{
+    const std::u16string classKey = u"CLSID\\" + pnp::GuidText(clsid, true) + u"\\InprocServer32";
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, reinterpret_cast<LPCWSTR>(classKey.c_str()), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return REGDB_E_CLASSNOTREG;
+    }
+    WCHAR buffer[MAX_PATH + 1] = {};
+    DWORD size = sizeof buffer - sizeof(WCHAR);
+    DWORD type = 0;
+    const LSTATUS error = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size);
+    RegCloseKey(key);
+    if (error != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return REGDB_E_CLASSNOTREG;
+    }
+    path = buffer;
+    const std::u16string root = u"%SystemRoot%";
+    if (registry::NamesEqual(path.substr(0, root.size()), root)) {
+        path.replace(0, root.size(), u"C:\\Windows");
+    }
+    return S_OK;
+}
+
+// Loads the server into the calling process (once) and returns its exports.
+HRESULT LoadServer(const std::u16string& path, InprocServerExports& exports)
+{
+    ComRuntime& runtime = Runtime();
+    Process* process = &CurrentProcess("CoGetClassObject");
+    std::lock_guard<std::mutex> held(runtime.lock);
+    auto found = runtime.servers.find(registry::UpcaseName(path));
+    if (found == runtime.servers.end()) {
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
+    exports = found->second;
+    for (const LoadedModule& module : runtime.loaded) {
+        if (module.process == process && registry::NamesEqual(module.path, path)) {
+            return S_OK;
+        }
+    }
+    runtime.loaded.push_back({process, path, reinterpret_cast<HMODULE>(runtime.nextModule)});
+    runtime.nextModule += 0x10000;
+    return S_OK;
+}
+
+}  // namespace
+
+void RegisterInprocServer(const std::u16string& path, InprocServerExports exports)
+{
+    ComRuntime& runtime = Runtime();
+    std::lock_guard<std::mutex> held(runtime.lock);
+    runtime.servers[registry::UpcaseName(path)] = exports;
+}
+
+void UnloadModules(Process& process)
+{
+    ComRuntime& runtime = Runtime();
+    std::lock_guard<std::mutex> held(runtime.lock);
+    std::vector<LoadedModule> kept;
+    for (const LoadedModule& module : runtime.loaded) {
+        if (module.process != &process) {
+            kept.push_back(module);
+        }
+    }
+    runtime.loaded.swap(kept);
+}
+
+bool ModulePath(Process& process, HMODULE handle, std::u16string& path)
+{
+    ComRuntime& runtime = Runtime();
+    std::lock_guard<std::mutex> held(runtime.lock);
+    for (const LoadedModule& module : runtime.loaded) {
+        if (module.process == &process && module.handle == handle) {
+            path = module.path;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace sim::user
+
+HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit)
+{
+    sim::user::Win32Thread& thread = sim::user::CurrentWin32Thread(__func__);
+    if (pvReserved != nullptr || (dwCoInit & ~DWORD(COINIT_APARTMENTTHREADED | 0x4 | 0x8)) != 0) {
+        return E_INVALIDARG;
+    }
+    const DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
+    if (thread.comInitializations > 0 && thread.comModel != model) {
+        return RPC_E_CHANGED_MODE;
+    }
+    sim::user::RegisterSystemServers();
+    thread.comModel = model;
+    return thread.comInitializations++ == 0 ? S_OK : S_FALSE;
+}
+
+void CoUninitialize()
+{
+    sim::user::Win32Thread& thread = sim::user::CurrentWin32Thread(__func__);
+    if (thread.comInitializations > 0) {
+        --thread.comInitializations;
+    }
+}
+
+HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (sim::user::CurrentWin32Thread(__func__).comInitializations == 0) {
+        return CO_E_NOTINITIALIZED;
+    }
+    if ((dwClsContext & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)) == 0) {
+        return REGDB_E_CLASSNOTREG;
+    }
+    std::u16string path;
+    HRESULT result = sim::user::ServerPath(rclsid, path);
+    if (FAILED(result)) {
+        return result;
+    }
+    sim::user::InprocServerExports exports;
+    result = sim::user::LoadServer(path, exports);
+    if (FAILED(result)) {
+        return result;
+    }
+    return exports.getClassObject(rclsid, riid, ppv);
+}
+
+HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv)
+{
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    IClassFactory* factory = nullptr;
+    HRESULT result = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory,
+                                      reinterpret_cast<LPVOID*>(&factory));
+    if (FAILED(result)) {
+        return result;
+    }
+    result = factory->CreateInstance(pUnkOuter, riid, ppv);
+    factory->Release();
+    return result;
+}
+
+LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
+
+void CoTaskMemFree(LPVOID pv) { std::free(pv); }
+
+HRESULT PropVariantClear(PROPVARIANT* pvar)
+{
+    if (pvar == nullptr) {
+        return S_OK;
+    }
+    switch (pvar->vt) {
+    case VT_EMPTY:
+    case VT_UI4:
+        break;
+    case VT_LPWSTR:
+        CoTaskMemFree(pvar->pwszVal);
+        break;
+    case VT_BLOB:
+        CoTaskMemFree(pvar->blob.pBlobData);
+        break;
+    default:
+        return DISP_E_BADVARTYPE;
+    }
+    PropVariantInit(pvar);
+    return S_OK;
+}
