@@ -49,7 +49,9 @@ void IoInitializeIrp(PIRP Irp, USHORT PacketSize, CCHAR StackSize)
     IoManager& io = IoManager::Current();
     std::lock_guard<std::mutex> held(io.lock);
     IrpRecord& record = io.irps[Irp];
-    record = IrpRecord{IrpHolder::Creator, false, record.changes + 1};
+    const uint64_t changes = record.changes + 1;
+    record = IrpRecord{};
+    record.changes = changes;
 }
 
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota)

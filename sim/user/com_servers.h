@@ -1,6 +1,6 @@
 // In-process COM servers of the simulated machine: a DLL is known by its file path and its
-// exports. CoCreateInstance finds a class's path under HKEY_CLASSES_ROOT\CLSID\{clsid}\
-// InprocServer32, loads the module into the calling process (once per process) and calls its
+// exports. CoCreateInstance finds a class's path under HKEY_CLASSES_ROOT\CLSID\{clsid} in the
+// key InprocServer32, loads the module into the calling process (once per process) and calls its
 // DllGetClassObject, as COM does. The system's own servers (the audio endpoint enumerator in
 // MMDevAPI.dll) are registered on first use of COM.
 //

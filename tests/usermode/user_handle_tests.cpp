@@ -229,7 +229,8 @@ TEST_F(UserHandleTest, EachProcessHasItsOwnHandles)
     HANDLE file = Open(0);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     std::u16string command = u"C:\\child.exe " + sim::Utf8ToUtf16(std::to_string(uintptr_t(file)));
-    STARTUPINFOW startup = {sizeof startup};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
     ASSERT_TRUE(CreateProcessW(nullptr, reinterpret_cast<LPWSTR>(command.data()), nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &child));
