@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "tests/engine/engine_bench.h"
+#include "tests/scenario_time.h"
 
 namespace enginetest {
 namespace {
@@ -39,7 +40,7 @@ TEST_P(RenderPacedByCapture, PlaysEveryFrameWithoutAGlitch)
     bench.Audio().SetDriftPpm(bench.Machine().Now(), c.ppm);
     bench.RunStream(kDirectionOut);
     ASSERT_EQ(bench.Adapter().StartDirection(kDirectionOut), STATUS_SUCCESS);
-    constexpr int64_t kDuration = 3 * kMinuteNs;
+    constexpr int64_t kDuration = ScenarioNs(3 * kMinuteNs);
     bench.RunFor(kDuration);
     const auto counters = bench.Audio().RenderStats();
     const EngineStatistics statistics = bench.Engine().Statistics();

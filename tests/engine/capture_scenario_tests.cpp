@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "tests/engine/engine_bench.h"
+#include "tests/scenario_time.h"
 
 namespace enginetest {
 namespace {
@@ -39,7 +40,7 @@ TEST_P(CaptureIntoRegions, EveryFrameArrivesOnceInOrder)
     bench.Audio().SetDriftPpm(bench.Machine().Now(), c.ppm);
     bench.RunStream(kDirectionIn);
     ASSERT_EQ(bench.Adapter().StartDirection(kDirectionIn), STATUS_SUCCESS);
-    constexpr int64_t kDuration = 2 * kMinuteNs;
+    constexpr int64_t kDuration = ScenarioNs(2 * kMinuteNs);
     bench.RunFor(kDuration);
     EXPECT_EQ(bench.Adapter().StopDirection(kDirectionIn), STATUS_SUCCESS);
     const EngineStatistics statistics = bench.Engine().Statistics();

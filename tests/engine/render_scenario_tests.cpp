@@ -7,6 +7,7 @@
 #include "driver/driver_tuning.h"
 #include "sim/devices/r9/r9_descriptors.h"
 #include "tests/engine/engine_bench.h"
+#include "tests/scenario_time.h"
 
 namespace enginetest {
 namespace {
@@ -20,7 +21,7 @@ struct FeedbackCase {
 
 void PrintTo(const FeedbackCase& c, std::ostream* out) { *out << c.name; }
 
-constexpr int64_t kScenarioNs = 30 * kMinuteNs;
+constexpr int64_t kScenarioNs = ScenarioNs(30 * kMinuteNs);
 
 const FeedbackCase kFeedbackCases[] = {
     {"At44k1Fast", 44100, 500, kScenarioNs},
@@ -115,7 +116,7 @@ TEST(RenderFeedback, ReportsPerMicroframeAreAcceptedWhenPacketsSpanTwo)
     bench.Audio().SetDriftPpm(bench.Machine().Now(), 500);
     bench.RunStream(kDirectionOut);
     ASSERT_EQ(bench.Adapter().StartDirection(kDirectionOut), STATUS_SUCCESS);
-    bench.RunFor(kMinuteNs);
+    bench.RunFor(ScenarioNs(kMinuteNs));
     const auto counters = bench.Audio().RenderStats();
     const EngineStatistics statistics = bench.Engine().Statistics();
     EXPECT_EQ(bench.Adapter().StopDirection(kDirectionOut), STATUS_SUCCESS);
