@@ -54,8 +54,10 @@ void GiveUpOwnership(UsbAudioAdapter& adapter)
 }
 
 // Closing the handle is how a client gives up the device: the ASIO driver never sends the
-// release code, so everything the handle reached is undone here, newest first.
-NTSTATUS CleanupAsioHandle(AsioHandleContext* context)
+// release code, so everything the handle reached is undone here, newest first. Requests the handle
+// still has pending end here too, as a handle's cleanup must end them (any handle may read and
+// write while the owner's stream runs).
+NTSTATUS CleanupAsioHandle(PFILE_OBJECT file, AsioHandleContext* context)
 {
     PAGED_CODE();
     UsbAudioAdapter& adapter = HandleAdapter(*context);
@@ -76,6 +78,7 @@ NTSTATUS CleanupAsioHandle(AsioHandleContext* context)
             GiveUpOwnership(adapter);
             context->state = kHandleOpen;
         }
+        adapter.Engine().Asio().CancelFileRequests(file);
     }
     adapter.Rundown().Release();
     return STATUS_SUCCESS;

@@ -49,7 +49,7 @@ inline UsbAudioAdapter& HandleAdapter(const AsioHandleContext& context)
 // The handlers behind the dispatch routines. IRQL: PASSIVE_LEVEL. Each returns the status the
 // request completes with; the returned byte count is set by the device-control handler only.
 NTSTATUS CreateAsioHandle(PDEVICE_OBJECT deviceObject, PFILE_OBJECT file);
-NTSTATUS CleanupAsioHandle(AsioHandleContext* context);
+NTSTATUS CleanupAsioHandle(PFILE_OBJECT file, AsioHandleContext* context);
 // Frees the context: FsContext2 is cleared.
 NTSTATUS CloseAsioHandle(PFILE_OBJECT file, AsioHandleContext* context);
 NTSTATUS HandleAsioControl(AsioHandleContext* context, PIRP irp);

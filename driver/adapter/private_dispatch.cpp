@@ -45,7 +45,10 @@ NTSTATUS DispatchPrivate(PDEVICE_OBJECT deviceObject, PIRP irp, PrivateHandler h
     return status == STATUS_PENDING ? status : Complete(irp, status);
 }
 
-NTSTATUS Cleanup(AsioHandleContext* context, PIRP) { return CleanupAsioHandle(context); }
+NTSTATUS Cleanup(AsioHandleContext* context, PIRP irp)
+{
+    return CleanupAsioHandle(IoGetCurrentIrpStackLocation(irp)->FileObject, context);
+}
 
 NTSTATUS Close(AsioHandleContext* context, PIRP irp)
 {

@@ -201,7 +201,12 @@ void AsioStream::StoreWrites()
 }
 
 // Every pending request ends with STATUS_CANCELLED, in order.
-void AsioStream::CancelPendingRequests()
+void AsioStream::CancelPendingRequests() { CancelRequests(nullptr); }
+
+void AsioStream::CancelFileRequests(PFILE_OBJECT file) { CancelRequests(file); }
+
+// The requests of `file`, or all of them when it is null.
+void AsioStream::CancelRequests(PFILE_OBJECT file)
 {
     LIST_ENTRY completed;
     InitializeListHead(&completed);
@@ -211,6 +216,9 @@ void AsioStream::CancelPendingRequests()
     while (link != &m_Pending) {
         PIRP irp = PendingRequest(link);
         link = link->Flink;
+        if (file != nullptr && IoGetCurrentIrpStackLocation(irp)->FileObject != file) {
+            continue;
+        }
         if (IoSetCancelRoutine(irp, nullptr) == nullptr) {
             continue;
         }
@@ -219,7 +227,9 @@ void AsioStream::CancelPendingRequests()
         irp->IoStatus.Information = 0;
         InsertTailList(&completed, PendingLinks(irp));
     }
-    InterlockedExchange(&m_ReadWaiting, 0);
+    if (file == nullptr) {
+        InterlockedExchange(&m_ReadWaiting, 0);
+    }
     KeReleaseInStackQueuedSpinLock(&lock);
     CompleteList(&completed);
 }

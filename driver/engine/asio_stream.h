@@ -50,6 +50,9 @@ public:
     // otherwise the caller completes it with the status (and IoStatus.Information set here).
     NTSTATUS Read(PIRP irp);
     NTSTATUS Write(PIRP irp);
+    // IRQL: PASSIVE_LEVEL. The cleanup of a handle ends the requests it still has pending (with
+    // STATUS_CANCELLED); the other handles' keep their order.
+    void CancelFileRequests(PFILE_OBJECT file);
 
     // ---- Hooks of the stream engine. ----
     // IRQL: <= DISPATCH_LEVEL. The byte a render request is filled with before audio goes in.
@@ -89,6 +92,7 @@ private:
     void ServeReads();
     void StoreWrites();
     void CancelPendingRequests();
+    void CancelRequests(PFILE_OBJECT file);
     static void CompleteList(PLIST_ENTRY completed);
 
     // asio_mixing.cpp

@@ -73,7 +73,7 @@ NTSTATUS SendRequest(PDEVICE_OBJECT top, FILE_OBJECT& file, UCHAR major, ULONG_P
 AdapterBench::AdapterBench(BenchOptions options) : machine_(MachineFor(options)), options_(options)
 {
     usb_ = std::make_unique<sim::usb::HostController>(options_.controller);
-    EXPECT_EQ(sim::pnp::InstallDriver({u"tvr9audio", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}}), STATUS_SUCCESS);
+    EXPECT_EQ(sim::pnp::InstallDriver({u"TVR9AUDIO", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}}), STATUS_SUCCESS);
 }
 
 AdapterBench::~AdapterBench()
@@ -124,10 +124,12 @@ NTSTATUS AdapterBench::Plug()
     return result.status;
 }
 
-void AdapterBench::Unplug()
+void AdapterBench::Unplug() { EXPECT_EQ(PullOut(), STATUS_SUCCESS); }
+
+NTSTATUS AdapterBench::PullOut()
 {
-    EXPECT_EQ(sim::pnp::UnplugDevice(*usb_, *bus_), STATUS_SUCCESS);
     removed_ = true;
+    return sim::pnp::UnplugDevice(*usb_, *bus_);
 }
 
 PDEVICE_OBJECT AdapterBench::Fdo() const

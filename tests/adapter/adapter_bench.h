@@ -86,6 +86,9 @@ public:
     NTSTATUS Plug();
     // Surprise removal and removal, as when the cable is pulled; the driver then unloads.
     void Unplug();
+    // The same, returning the removal's status: STATUS_PENDING while a handle is still open on the
+    // device, whose close then finishes the removal.
+    NTSTATUS PullOut();
 
     bool Started() const;
     bool Unplugged() const { return removed_; }

@@ -209,7 +209,7 @@ TEST(DeviceStart, SurpriseRemovalLeavesNothingBehindAndTheDriverUnloads)
     AdapterBench bench;
     ASSERT_EQ(bench.Plug(), STATUS_SUCCESS);
     bench.Unplug();
-    EXPECT_EQ(sim::pnp::LoadedDriver(u"tvr9audio"), nullptr);
+    EXPECT_EQ(sim::pnp::LoadedDriver(u"TVR9AUDIO"), nullptr);
     EXPECT_TRUE(DebuggerSaid(bench.Machine(), "UsbAudio!DriverUnload\n"));
     EXPECT_TRUE(bench.Machine().Verify().Reports().empty());
 }
@@ -219,7 +219,7 @@ TEST(DeviceStart, AdapterAllocationFailureFailsTheStart)
     AdapterBench bench;
     bench.Machine().Pools().InjectFailure(1, kObjectPoolTag);
     EXPECT_EQ(bench.Plug(), STATUS_INSUFFICIENT_RESOURCES);
-    EXPECT_EQ(sim::pnp::LoadedDriver(u"tvr9audio"), nullptr);
+    EXPECT_EQ(sim::pnp::LoadedDriver(u"TVR9AUDIO"), nullptr);
 }
 
 // Whichever allocation of the start fails, the start reports it or gets by without it, and

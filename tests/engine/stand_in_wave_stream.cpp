@@ -159,8 +159,8 @@ void StandInWaveStream::QueueRender(ULONG bytes)
     for (ULONG frame = 0; frame < bytes / frameBytes; ++frame) {
         uint8_t* out = side.buffer.data() + (side.offset + frame * frameBytes) % size;
         for (uint32_t channel = 0; channel < side.format.channels; ++channel) {
-            WriteSample(pattern_->Sample(renderFrame_, channel), out + channel * side.format.subslotBytes,
-                        side.format);
+            WriteSample(useConstant_ ? constant_ : pattern_->Sample(renderFrame_, channel),
+                        out + channel * side.format.subslotBytes, side.format);
         }
         ++renderFrame_;
     }

@@ -50,6 +50,8 @@ public:
     // What capture delivered into the buffer, in order.
     const ContinuityAnalyser& Captured() const { return *captured_; }
     uint64_t CapturedFrames() const { return capturedFrames_; }
+    // Render writes this sample on every channel instead of the pattern.
+    void RenderConstant(int32_t sample) { constant_ = sample; useConstant_ = true; }
     // The direction's cyclic buffer, where the engine's regions point.
     uint8_t* Buffer(StreamDirection direction) { return side_[direction].buffer.data(); }
     // Render frames written into the buffer and queued.
@@ -91,6 +93,8 @@ private:
     Side side_[kDirectionCount];
     std::unique_ptr<FrameCounterPattern> pattern_;
     uint64_t renderFrame_ = 0;
+    bool useConstant_ = false;
+    int32_t constant_ = 0;
     std::unique_ptr<ContinuityAnalyser> captured_;
     uint64_t capturedFrames_ = 0;
     IEngineCallback* miniport_;

@@ -65,7 +65,7 @@ void PluggedDevice::Unplug()
     }
     const NTSTATUS status = sim::pnp::UnplugDevice(usb_, *device_);
     device_ = nullptr;
-    const bool unloaded = sim::pnp::LoadedDriver(u"tvr9audio") == nullptr;
+    const bool unloaded = sim::pnp::LoadedDriver(u"TVR9AUDIO") == nullptr;
     const bool clean = sim::Machine::Current().Verify().Reports().empty();
     std::printf("unplugged: removal 0x%08X, driver %s, %s\n", unsigned(status), unloaded ? "unloaded" : "still loaded",
                 clean ? "nothing left behind" : "the verifier reported problems");
