@@ -23,10 +23,15 @@ Bytes Counting(size_t count, UCHAR first)
 
 class ByteRingTest : public ::testing::Test {
 protected:
+    // Both rings are initialised, as the stream initialises them, so TearDown may free either.
+    void SetUp() override
+    {
+        capture_.Initialize(true);
+        render_.Initialize(false);
+    }
     ByteRing& Ring(bool capture, ULONG capacity, ULONG frame = 4, UCHAR fill = 0)
     {
         ByteRing& ring = capture ? capture_ : render_;
-        ring.Initialize(capture);
         EXPECT_EQ(ring.Allocate(NonPagedPoolNx, capacity, frame, fill), STATUS_SUCCESS);
         return ring;
     }
