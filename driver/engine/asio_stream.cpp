@@ -91,29 +91,33 @@ NTSTATUS AsioStream::AllocateRings(const AsioStreamRequest& request)
     const ULONG frames = Larger(request.bufferFrames, perMillisecond);
     const POOL_TYPE pool = g_DriverTuning.poolType;
     NTSTATUS status = STATUS_SUCCESS;
+    const ULONG requestFrames = perMillisecond * g_DriverTuning.outPacketsPerRequest;
+    // Mixing at build time takes a whole render request from the ring at once, while the client's
+    // output arrives a buffer at a time: with only one buffer of fill the ring runs dry every few
+    // requests and the late output is dropped. One request more of fill (and of room) keeps it fed.
+    const ULONG buildReserve = m_Adapter.IsOldFashionedTransfer() ? requestFrames : 0;
     if (request.wantInput) {
         status = m_CaptureRing.Allocate(pool, kRingBuffers * frames * bytesPerFrame[kDirectionIn],
                                         bytesPerFrame[kDirectionIn], fill);
         if (NT_SUCCESS(status) && request.wantOutput) {
-            status = m_RenderRing.Allocate(pool, kRingBuffers * frames * bytesPerFrame[kDirectionOut],
+            status = m_RenderRing.Allocate(pool, kRingBuffers * (frames + buildReserve) * bytesPerFrame[kDirectionOut],
                                            bytesPerFrame[kDirectionOut], fill);
         }
     } else {
-        const ULONG requestFrames = perMillisecond * g_DriverTuning.outPacketsPerRequest;
         status = m_RenderRing.Allocate(pool, kRingBuffers * Larger(requestFrames, frames) * bytesPerFrame[kDirectionOut],
                                        bytesPerFrame[kDirectionOut], fill);
     }
     if (!NT_SUCCESS(status) || !request.wantInput || !request.wantOutput) {
         return status;
     }
-    // With both rings, output starts one buffer late: that buffer of fill is what the client's
-    // first write follows.
+    // With both rings, output starts one buffer late (and a request more with build-time mixing):
+    // that fill is what the client's first write follows.
     ULONG margin = 0;
     if (NT_SUCCESS(ReadDeviceDword(m_Adapter.PhysicalDeviceObject(), W("USB Margin"), &margin))) {
         g_DriverTuning.usbMargin = margin;
     }
     m_UsbMargin = g_DriverTuning.usbMargin;
-    m_RenderRing.Prefill(bytesPerFrame[kDirectionOut] * request.bufferFrames);
+    m_RenderRing.Prefill(bytesPerFrame[kDirectionOut] * (request.bufferFrames + buildReserve));
     return STATUS_SUCCESS;
 }
 
