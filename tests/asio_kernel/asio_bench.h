@@ -7,10 +7,13 @@
 
 #include "sim/user/processes.h"
 #include "tests/adapter/adapter_bench.h"
-#include "tests/asio_kernel/asio_kernel_client.h"
+#include "tools/r9sim/private_stream_client.h"
 
 namespace asiokerneltest {
 
+using r9sim::PrivateStreamClient;
+using r9sim::StreamRequest;
+using r9sim::StreamFormat;
 using adaptertest::AdapterBench;
 using adaptertest::BenchOptions;
 
@@ -21,7 +24,7 @@ constexpr int64_t kMinuteNs = 60 * kSecondNs;
 struct AsioBenchOptions {
     ULONG rate = 48000;
     // The converters' latency in the loopback, in frames at the rate.
-    uint64_t converterFrames = 0;
+    uint64_t converterFrames = sim::devices::R9Device::kLoopbackDelayFrames;
     bool oldFashioned = false;
     bool dsdModeRequest = true;
 };
@@ -36,7 +39,7 @@ public:
     sim::devices::audio::AudioStreamingEngine& Audio() { return bench_.Device().Engine(); }
     const std::u16string& ControlPath() const { return controlPath_; }
     // A client on a handle of its own, in the host process.
-    std::unique_ptr<AsioKernelClient> NewClient() { return std::make_unique<AsioKernelClient>(controlPath_); }
+    std::unique_ptr<PrivateStreamClient> NewClient() { return std::make_unique<PrivateStreamClient>(controlPath_); }
 
 private:
     AdapterBench bench_;

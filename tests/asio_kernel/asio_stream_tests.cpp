@@ -40,7 +40,7 @@ struct PendingRead {
 };
 
 // A claimed, opened and started stream on a client of its own.
-std::unique_ptr<AsioKernelClient> StartedClient(AsioBench& bench, const StreamRequest& request = {})
+std::unique_ptr<PrivateStreamClient> StartedClient(AsioBench& bench, const StreamRequest& request = {})
 {
     auto client = bench.NewClient();
     EXPECT_EQ(client->Claim(), 0u);

@@ -8,6 +8,7 @@ namespace r9sim {
 
 using Arguments = std::vector<std::string>;
 
+int RunAsio(const Arguments& arguments);
 int RunBoot(const Arguments& arguments);
 int RunDescribe(const Arguments& arguments);
 int RunDevices(const Arguments& arguments);

@@ -13,6 +13,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"asio", &r9sim::RunAsio, "stream like an ASIO host through the R9 in loopback and measure the round trip"},
     {"boot", &r9sim::RunBoot, "boot a simulated machine with the R9 plugged in, optionally stream through it, unplug it"},
     {"describe", &r9sim::RunDescribe, "print the driver's model of the R9 or of any device's descriptors"},
     {"devices", &r9sim::RunDevices, "list the R9 devices the device access library finds, with rates and capabilities"},

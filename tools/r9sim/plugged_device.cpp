@@ -9,6 +9,7 @@
 #include "sim/pnp/endpoint_store.h"
 #include "sim/pnp/plug_and_play.h"
 #include "sim/portcls/portcls_sim.h"
+#include "sim/registry/machine_registry.h"
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 
@@ -26,8 +27,16 @@ bool ParseVariant(const std::string& name, sim::devices::R9Variant& variant)
     return true;
 }
 
-PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant) : usb_(usb)
+PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant, bool oldFashioned)
+    : usb_(usb)
 {
+    if (oldFashioned) {
+        // The device's hardware key, where the driver reads its settings at start.
+        sim::registry::MachineRegistry().SetDword(
+            u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_3A5C&PID_0009\\R9-00000001\\"
+            u"Device Parameters",
+            u"ForceOldFashionedTransfer", 1);
+    }
     // The package installs the driver's service as "TVR9AUDIO", the name the device access library
     // looks for.
     sim::pnp::InstallDriver({u"TVR9AUDIO", &DriverEntry, {u"USB\\VID_3A5C&PID_0009"}});
@@ -69,6 +78,14 @@ void PluggedDevice::Unplug()
     const bool clean = sim::Machine::Current().Verify().Reports().empty();
     std::printf("unplugged: removal 0x%08X, driver %s, %s\n", unsigned(status), unloaded ? "unloaded" : "still loaded",
                 clean ? "nothing left behind" : "the verifier reported problems");
+}
+
+void PluggedDevice::Loopback(uint64_t delayFrames)
+{
+    for (uint32_t input = 0; input < 4; ++input) {
+        r9_->Engine().SetInputSignal(input, sim::devices::audio::InputSignal{sim::devices::audio::SignalKind::Loopback});
+    }
+    r9_->Engine().SetLoopbackLatency(delayFrames);
 }
 
 UsbAudioAdapter* PluggedDevice::Adapter() const

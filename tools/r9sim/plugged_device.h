@@ -17,7 +17,8 @@ class PluggedDevice {
 public:
     // Installs the driver and plugs the device; prints the start's outcome, the device rate and
     // the wave filters with their device interfaces.
-    PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant);
+    // With `oldFashioned` the device's settings ask the driver for old-fashioned transfer.
+    PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Variant variant, bool oldFashioned = false);
     // Pulls the device out and reports whether the driver unloaded without leaving anything.
     void Unplug();
     bool Started() const { return started_; }
@@ -29,9 +30,12 @@ public:
     // resets, and what the device's render FIFO and capture endpoint counted.
     void StopStreaming();
 
-private:
+    // Every input hears the output of the same number, after the converters' delay.
+    void Loopback(uint64_t delayFrames);
     UsbAudioAdapter* Adapter() const;
+    sim::devices::R9Device& Device() const { return *r9_; }
 
+private:
     sim::usb::HostController& usb_;
     sim::devices::R9Device* r9_ = nullptr;
     int64_t streamingSinceNs_ = 0;

@@ -24,6 +24,14 @@ enum class R9Variant { HighSpeedUac2, FullSpeedUac1, SharedClock, ImplicitFeedba
 
 class R9Device : public AudioEngineDevice {
 public:
+    // The R9's converters delay the signal by the group delay of their linear-phase digital filters,
+    // a fixed number of sample periods whatever the rate: the DAC's interpolation filter and the
+    // ADC's decimation filter. Delta-sigma converters of this class state 15 to 40 sample periods
+    // for each in their datasheets; the R9 sits in the middle. A loopback hears both.
+    static constexpr uint32_t kDacDelayFrames = 25;
+    static constexpr uint32_t kAdcDelayFrames = 22;
+    static constexpr uint32_t kLoopbackDelayFrames = kDacDelayFrames + kAdcDelayFrames;
+
     explicit R9Device(R9Variant variant = R9Variant::HighSpeedUac2);
 
     // The rate the device now runs render (direction 0) or capture (1) at, as its clocks or its

@@ -1,10 +1,10 @@
-#include "tests/asio_kernel/asio_kernel_client.h"
+#include "tools/r9sim/private_stream_client.h"
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstring>
+#include <sstream>
 
-namespace asiokerneltest {
+namespace r9sim {
 
 using sim::devices::audio::ReadSample;
 using sim::devices::audio::WriteSample;
@@ -19,23 +19,34 @@ constexpr DWORD kStartStream = 0x222020;
 constexpr DWORD kStopStream = 0x222024;
 constexpr DWORD kCloseStream = 0x222028;
 constexpr DWORD kRequestTimeoutMs = 1000;
+constexpr USHORT kDsdNativeMode = 1;
+constexpr uint32_t kDsdIdleWord = 0x96969696;
 
-StreamFormat FormatOf(DWORD channels, DWORD bits, bool dsd)
+// DSD's silence is its idle pattern, not zero, in as many bits as the format carries.
+bool IsDsdIdle(const std::vector<int32_t>& frame, const StreamFormat& format)
 {
-    // 24-bit samples travel in 32-bit containers; native DSD fills whole words.
-    const uint32_t validBits = bits == 32 && !dsd ? 24 : bits;
+    const uint32_t mask = ~0u << (32 - format.validBits);
+    return std::all_of(frame.begin(), frame.end(),
+                       [mask](int32_t sample) { return (uint32_t(sample) & mask) == (kDsdIdleWord & mask); });
+}
+
+// The R9's endpoints resolve 24 bits of each 32-bit subslot, of DSD words as of PCM samples, so the
+// signal lives in those bits to survive the loopback.
+StreamFormat FormatOf(DWORD channels, DWORD bits)
+{
+    const uint32_t validBits = bits == 32 ? 24 : bits;
     return StreamFormat{channels, bits / 8, validBits};
 }
 
 }  // namespace
 
-AsioKernelClient::AsioKernelClient(const std::u16string& controlPath)
+PrivateStreamClient::PrivateStreamClient(const std::u16string& controlPath)
 {
     handle_ = CreateFileW(reinterpret_cast<LPCWSTR>(controlPath.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-DWORD AsioKernelClient::Control(DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize)
+DWORD PrivateStreamClient::Control(DWORD code, const void* input, DWORD inputSize, void* output, DWORD outputSize)
 {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -52,9 +63,9 @@ DWORD AsioKernelClient::Control(DWORD code, const void* input, DWORD inputSize, 
     return error;
 }
 
-DWORD AsioKernelClient::Claim() { return Control(kClaim); }
+DWORD PrivateStreamClient::Claim() { return Control(kClaim); }
 
-DWORD AsioKernelClient::Open(const StreamRequest& request)
+DWORD PrivateStreamClient::Open(const StreamRequest& request)
 {
     request_ = request;
     DWORD rate = 0;
@@ -66,9 +77,8 @@ DWORD AsioKernelClient::Open(const StreamRequest& request)
     if (error != 0) {
         return error;
     }
-    const bool dsd = request.mode == 1;
-    outputFormat_ = FormatOf(formats[1], formats[2], dsd);
-    inputFormat_ = FormatOf(formats[3], formats[4], dsd);
+    outputFormat_ = FormatOf(formats[1], formats[2]);
+    inputFormat_ = FormatOf(formats[3], formats[4]);
     pattern_ = std::make_unique<FrameCounterPattern>(outputFormat_.channels, outputFormat_.validBits);
     input_ = std::make_unique<ContinuityAnalyser>(inputFormat_.channels, inputFormat_.validBits);
     UCHAR record[18] = {};
@@ -78,25 +88,35 @@ DWORD AsioKernelClient::Open(const StreamRequest& request)
     return Control(kOpenStream, record, sizeof record);
 }
 
-DWORD AsioKernelClient::Start() { return Control(kStartStream); }
-DWORD AsioKernelClient::CloseStream() { return Control(kCloseStream); }
+DWORD PrivateStreamClient::Start() { return Control(kStartStream); }
+DWORD PrivateStreamClient::CloseStream() { return Control(kCloseStream); }
 
-bool AsioKernelClient::Wait(OVERLAPPED& overlapped, DWORD expected)
+void PrivateStreamClient::Fail(const char* what, DWORD bytes, DWORD expected)
+{
+    if (!error_.empty()) {
+        return;
+    }
+    std::ostringstream text;
+    text << what << " (error " << GetLastError() << ", " << bytes << " of " << expected << " bytes) after " << halves_
+         << " buffer halves";
+    error_ = text.str();
+}
+
+bool PrivateStreamClient::Wait(OVERLAPPED& overlapped, DWORD expected)
 {
     if (WaitForSingleObject(overlapped.hEvent, kRequestTimeoutMs) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "a request did not complete within a second, after " << halves_ << " halves";
+        Fail("a request did not complete within a second", 0, expected);
         return false;
     }
     DWORD bytes = 0;
     if (!GetOverlappedResult(handle_, &overlapped, &bytes, FALSE) || bytes != expected) {
-        ADD_FAILURE() << "a request ended with error " << GetLastError() << " and " << bytes << " of " << expected
-                      << " bytes, after " << halves_ << " halves";
+        Fail("a request failed or came back short", bytes, expected);
         return false;
     }
     return true;
 }
 
-void AsioKernelClient::FillOutput(std::vector<UCHAR>& half)
+void PrivateStreamClient::FillOutput(std::vector<UCHAR>& half)
 {
     const uint32_t frameBytes = outputFormat_.FrameBytes();
     for (size_t offset = 0; offset + frameBytes <= half.size(); offset += frameBytes, ++written_) {
@@ -112,7 +132,7 @@ void AsioKernelClient::FillOutput(std::vector<UCHAR>& half)
 }
 
 // The first pattern frame names the output frame it was; its place in the input is its return.
-void AsioKernelClient::CheckInput(const std::vector<UCHAR>& half)
+void PrivateStreamClient::CheckInput(const std::vector<UCHAR>& half)
 {
     const uint32_t frameBytes = inputFormat_.FrameBytes();
     std::vector<int32_t> frame(inputFormat_.channels);
@@ -121,6 +141,9 @@ void AsioKernelClient::CheckInput(const std::vector<UCHAR>& half)
             frame[channel] = ReadSample(half.data() + offset + channel * inputFormat_.subslotBytes, inputFormat_);
         }
         const uint64_t before = input_->PatternFrames();
+        if (before == 0 && request_.mode == kDsdNativeMode && IsDsdIdle(frame, inputFormat_)) {
+            continue;  // the loopback hears the output's silence before its signal
+        }
         input_->Feed(frame.data());
         if (before == 0 && input_->PatternFrames() == 1) {
             roundTrip_ = int64_t(read_) - int64_t(input_->FirstIndex());
@@ -128,13 +151,13 @@ void AsioKernelClient::CheckInput(const std::vector<UCHAR>& half)
     }
 }
 
-bool AsioKernelClient::Stream(uint64_t halves)
+bool PrivateStreamClient::Stream(uint64_t halves)
 {
     return request_.input ? StreamDuplex(halves) : StreamOutputOnly(halves);
 }
 
 // A read of one input half, or a write of one output half on an output-only stream.
-bool AsioKernelClient::Issue(int slot)
+bool PrivateStreamClient::Issue(int slot)
 {
     OVERLAPPED& overlapped = slots_[slot];
     if (overlapped.hEvent == nullptr) {
@@ -153,12 +176,12 @@ bool AsioKernelClient::Issue(int slot)
     }
     outstanding_[slot] = done || GetLastError() == ERROR_IO_PENDING;
     if (!outstanding_[slot]) {
-        ADD_FAILURE() << "a request was refused with error " << GetLastError();
+        Fail("a request was refused", 0, 0);
     }
     return outstanding_[slot];
 }
 
-bool AsioKernelClient::StreamDuplex(uint64_t halves)
+bool PrivateStreamClient::StreamDuplex(uint64_t halves)
 {
     const DWORD inBytes = request_.bufferFrames * inputFormat_.FrameBytes();
     output_.resize(size_t(request_.bufferFrames) * outputFormat_.FrameBytes());
@@ -189,7 +212,7 @@ bool AsioKernelClient::StreamDuplex(uint64_t halves)
     return ok;
 }
 
-bool AsioKernelClient::StreamOutputOnly(uint64_t halves)
+bool PrivateStreamClient::StreamOutputOnly(uint64_t halves)
 {
     const DWORD outBytes = request_.bufferFrames * outputFormat_.FrameBytes();
     bool ok = true;
@@ -206,7 +229,7 @@ bool AsioKernelClient::StreamOutputOnly(uint64_t halves)
     return ok;
 }
 
-DWORD AsioKernelClient::Stop()
+DWORD PrivateStreamClient::Stop()
 {
     const DWORD error = Control(kStopStream);
     for (int slot = 0; slot < 2; ++slot) {
@@ -219,7 +242,7 @@ DWORD AsioKernelClient::Stop()
     return error;
 }
 
-AsioKernelClient::~AsioKernelClient()
+PrivateStreamClient::~PrivateStreamClient()
 {
     if (handle_ != INVALID_HANDLE_VALUE) {
         CloseHandle(handle_);
@@ -233,4 +256,4 @@ AsioKernelClient::~AsioKernelClient()
         CloseHandle(write_.hEvent);
     }
 }
-}  // namespace asiokerneltest
+}  // namespace r9sim

@@ -1,5 +1,5 @@
 // An ASIO host's use of the driver's private interface, from a simulated process, as the ASIO
-// driver's streaming thread does it: claim the device, open and start a stream, keep two reads of
+// driver's streaming thread does it (r9sim asio runs it, and the kernel ASIO tests): claim the device, open and start a stream, keep two reads of
 // one buffer half outstanding, and for every read that completes write one half of output. The
 // output carries the frame-counter pattern; the input is checked for it (the R9 in loopback hears
 // the output), and the round trip in frames is measured from it: how many frames after its write a
@@ -15,7 +15,7 @@
 #include "sim/devices/audio_engine/continuity_analyser.h"
 #include "sim/devices/audio_engine/sample_format.h"
 
-namespace asiokerneltest {
+namespace r9sim {
 
 using sim::devices::audio::ContinuityAnalyser;
 using sim::devices::audio::FrameCounterPattern;
@@ -29,11 +29,11 @@ struct StreamRequest {
     USHORT mode = 0;
 };
 
-class AsioKernelClient {
+class PrivateStreamClient {
 public:
     // Opens the control path for overlapped I/O, as the ASIO driver does.
-    explicit AsioKernelClient(const std::u16string& controlPath);
-    ~AsioKernelClient();
+    explicit PrivateStreamClient(const std::u16string& controlPath);
+    ~PrivateStreamClient();
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
     // A device control, waited for; the Win32 error (0 on success).
@@ -49,9 +49,10 @@ public:
 
     // `halves` buffer switches: each waits for the oldest read, checks it and writes the next half
     // of output. Output-only streams write with two writes outstanding. False on any failed or
-    // short request, or when a request does not complete within a second. The two requests stay
-    // outstanding between calls; Stop ends them.
+    // short request, or when a request does not complete within a second (Error() says which).
+    // The two requests stay outstanding between calls; Stop ends them.
     bool Stream(uint64_t halves);
+    const std::string& Error() const { return error_; }
 
     const ContinuityAnalyser& Input() const { return *input_; }
     // Frames from a frame's write to its return in a read; -1 until a pattern frame came back.
@@ -70,6 +71,7 @@ private:
     void FillOutput(std::vector<UCHAR>& half);
     void CheckInput(const std::vector<UCHAR>& half);
     bool Wait(OVERLAPPED& overlapped, DWORD expected);
+    void Fail(const char* what, DWORD bytes, DWORD expected);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     StreamRequest request_;
@@ -89,6 +91,7 @@ private:
     bool outstanding_[2] = {};
     std::vector<UCHAR> output_;
     OVERLAPPED write_ = {};
+    std::string error_;
 };
 
-}  // namespace asiokerneltest
+}  // namespace r9sim
