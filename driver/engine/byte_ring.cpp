@@ -69,6 +69,7 @@ ULONG ByteRing::Filled() const { return Locked(m_Filled); }
 LONG ByteRing::Debt() const { return Locked(m_Debt); }
 UCHAR ByteRing::FillByte() const { return Locked(m_FillByte); }
 ULONG ByteRing::BytesPerFrame() const { return Locked(m_BytesPerFrame); }
+ULONG ByteRing::PrefillBytes() const { return Locked(m_Prefill); }
 
 void ByteRing::Free()
 {

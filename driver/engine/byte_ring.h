@@ -40,6 +40,7 @@ public:
     LONG Debt() const;
     UCHAR FillByte() const;
     ULONG BytesPerFrame() const;
+    ULONG PrefillBytes() const;
 
 private:
     // A consistent reading of one field.
