@@ -104,7 +104,20 @@ void UnloadIfUnused(const std::u16string& service)
                         state.drivers.end());
 }
 
-PlugResult StartFunctionDriver(usb::BusDevice& device, DeviceNode& node)
+// A device whose driver did not come up no longer counts as the driver's.
+void Forget(usb::BusDevice& device, const std::u16string& service)
+{
+    {
+        PlugAndPlayState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        FindLocked(state, device)->service.clear();
+    }
+    UnloadIfUnused(service);
+}
+
+// Loads the node's driver and calls its AddDevice. STATUS_SUCCESS leaves the device added and
+// counted as the driver's device, waiting for its start.
+PlugResult AddFunctionDriver(usb::BusDevice& device, DeviceNode& node)
 {
     const std::optional<InstalledDriver> driver = FindDriverFor(node.HardwareIds());
     if (!driver) {
@@ -123,16 +136,34 @@ PlugResult StartFunctionDriver(usb::BusDevice& device, DeviceNode& node)
         std::lock_guard<std::mutex> guard(state.lock);
         FindLocked(state, device)->service = driver->service;
     }
-    status = StartDevice(object, device.Pdo());
+    status = AddDevice(object, device.Pdo());
+    if (!NT_SUCCESS(status)) {
+        Forget(device, driver->service);
+        return {device, &node, status, DeviceProblem::FailedStart};
+    }
+    return {device, &node, STATUS_SUCCESS, DeviceProblem::None};
+}
+
+PlugResult StartAddedFunctionDriver(usb::BusDevice& device, DeviceNode& node)
+{
+    const NTSTATUS status = StartAddedDevice(device.Pdo());
     if (NT_SUCCESS(status)) {
         return {device, &node, status, DeviceProblem::None};
     }
+    std::u16string service;
     {
+        PlugAndPlayState& state = State();
         std::lock_guard<std::mutex> guard(state.lock);
-        FindLocked(state, device)->service.clear();
+        service = FindLocked(state, device)->service;
     }
-    UnloadIfUnused(driver->service);
+    Forget(device, service);
     return {device, &node, status, DeviceProblem::FailedStart};
+}
+
+PlugResult StartFunctionDriver(usb::BusDevice& device, DeviceNode& node)
+{
+    const PlugResult added = AddFunctionDriver(device, node);
+    return NT_SUCCESS(added.status) ? StartAddedFunctionDriver(device, node) : added;
 }
 
 // Takes the device's pending removal if it is still pending; whoever takes it finishes it.
@@ -169,9 +200,10 @@ void OnLastFileClosed(PDEVICE_OBJECT device)
     }
 }
 
-}  // namespace
 
-PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceModel> model)
+// The port sees the device, the hub reads its identity and the PnP manager makes its node with
+// the physical device object attached. The status is STATUS_SUCCESS until a driver is involved.
+PlugResult Enumerate(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceModel> model)
 {
     {
         io::IoManager& io = io::IoManager::Current();
@@ -190,7 +222,31 @@ PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceMo
     }
     DeviceNode& node = CreateUsbDeviceNode(*identity);
     AttachPhysicalDeviceObject(node, device.Pdo());
-    return StartFunctionDriver(device, node);
+    return {device, &node, STATUS_SUCCESS, DeviceProblem::None};
+}
+
+}  // namespace
+
+PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceModel> model)
+{
+    const PlugResult enumerated = Enumerate(usb, std::move(model));
+    return enumerated.node == nullptr ? enumerated : StartFunctionDriver(enumerated.device, *enumerated.node);
+}
+
+std::vector<PlugResult> PlugDevicesAtBoot(usb::HostController& usb,
+                                          std::vector<std::unique_ptr<usb::UsbDeviceModel>> models)
+{
+    std::vector<PlugResult> added;
+    for (auto& model : models) {
+        const PlugResult enumerated = Enumerate(usb, std::move(model));
+        added.push_back(enumerated.node == nullptr ? enumerated : AddFunctionDriver(enumerated.device, *enumerated.node));
+    }
+    std::vector<PlugResult> results;
+    for (const PlugResult& result : added) {
+        const bool waiting = result.node != nullptr && result.status == STATUS_SUCCESS;
+        results.push_back(waiting ? StartAddedFunctionDriver(result.device, *result.node) : result);
+    }
+    return results;
 }
 
 NTSTATUS UnplugDevice(usb::HostController& usb, usb::BusDevice& device)

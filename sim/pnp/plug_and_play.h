@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/api/kernel.h"
 #include "sim/pnp/device_tree.h"
@@ -44,6 +45,11 @@ struct PlugResult {
 // (driver_store.h), recording the driver as the node's Service. A driver whose DriverEntry fails
 // is not loaded, and one left without devices after a failed start is unloaded.
 PlugResult PlugDevice(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceModel> model);
+
+// Devices already plugged in when the machine boots: the PnP manager takes them through its phases
+// together, calling AddDevice for each before it starts any. One result per model, in order.
+std::vector<PlugResult> PlugDevicesAtBoot(usb::HostController& usb,
+                                          std::vector<std::unique_ptr<usb::UsbDeviceModel>> models);
 
 // Pulls a device plugged with PlugDevice out: the port disconnects, the stack gets
 // IRP_MN_SURPRISE_REMOVAL (the audio service marks the device's endpoints not present) and then

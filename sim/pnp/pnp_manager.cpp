@@ -46,27 +46,35 @@ NTSTATUS SendDevicePower(PDEVICE_OBJECT pdo, UCHAR minor, DEVICE_POWER_STATE sta
 
 }  // namespace
 
-NTSTATUS StartDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo)
+NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo)
 {
-    if (!KnownDevice(pdo, "StartDevice")) {
+    if (!KnownDevice(pdo, "AddDevice")) {
         return STATUS_NO_SUCH_DEVICE;
     }
     PDRIVER_ADD_DEVICE addDevice = driverObject->DriverExtension->AddDevice;
-    if (addDevice == nullptr) {
-        return STATUS_INVALID_DEVICE_REQUEST;
+    return addDevice == nullptr ? STATUS_INVALID_DEVICE_REQUEST : addDevice(driverObject, pdo);
+}
+
+NTSTATUS StartAddedDevice(PDEVICE_OBJECT pdo)
+{
+    if (!KnownDevice(pdo, "StartAddedDevice")) {
+        return STATUS_NO_SUCH_DEVICE;
     }
-    NTSTATUS status = addDevice(driverObject, pdo);
-    if (!NT_SUCCESS(status)) {
-        return status;
-    }
-    status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_START_DEVICE, STATUS_NOT_SUPPORTED, [](PIO_STACK_LOCATION stack) {
-        stack->Parameters.StartDevice.AllocatedResources = nullptr;
-        stack->Parameters.StartDevice.AllocatedResourcesTranslated = nullptr;
-    });
+    const NTSTATUS status =
+        SendToStack(pdo, IRP_MJ_PNP, IRP_MN_START_DEVICE, STATUS_NOT_SUPPORTED, [](PIO_STACK_LOCATION stack) {
+            stack->Parameters.StartDevice.AllocatedResources = nullptr;
+            stack->Parameters.StartDevice.AllocatedResourcesTranslated = nullptr;
+        });
     if (!NT_SUCCESS(status)) {
         SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
     }
     return status;
+}
+
+NTSTATUS StartDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo)
+{
+    const NTSTATUS status = AddDevice(driverObject, pdo);
+    return NT_SUCCESS(status) ? StartAddedDevice(pdo) : status;
 }
 
 NTSTATUS QueryRemoveDevice(PDEVICE_OBJECT pdo)

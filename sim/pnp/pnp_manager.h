@@ -20,6 +20,10 @@ namespace sim::pnp {
 // AddDevice, then IRP_MN_START_DEVICE. When AddDevice fails its status is returned and nothing is
 // sent; when the start fails the stack is torn down with IRP_MN_REMOVE_DEVICE, as Windows does.
 NTSTATUS StartDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo);
+// The two steps apart, for devices the PnP manager adds together before it starts any (devices
+// present at boot).
+NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo);
+NTSTATUS StartAddedDevice(PDEVICE_OBJECT pdo);
 
 // IRP_MN_QUERY_REMOVE_DEVICE; when a driver refuses, IRP_MN_CANCEL_REMOVE_DEVICE follows at once.
 NTSTATUS QueryRemoveDevice(PDEVICE_OBJECT pdo);

@@ -17,6 +17,17 @@ sim::usb::DescriptorSet DescriptorsOf(R9Variant variant)
     }
 }
 
+// Each unit leaves the factory with its own serial number, which Windows makes its instance ID.
+sim::usb::DescriptorSet WithSerialNumber(sim::usb::DescriptorSet set, const std::u16string& serialNumber)
+{
+    for (auto& [index, text] : set.strings) {
+        if (index == r9::kSerialNumberString) {
+            text = serialNumber;
+        }
+    }
+    return set;
+}
+
 }  // namespace
 
 std::vector<SampleRateSubrange> R9ClockRanges()
@@ -28,9 +39,11 @@ std::vector<SampleRateSubrange> R9ClockRanges()
     return ranges;
 }
 
-R9Device::R9Device(R9Variant variant)
-    : AudioEngineDevice(DescriptorsOf(variant), variant == R9Variant::FullSpeedUac1 ? sim::usb::UsbSpeed::Full
-                                                                                     : sim::usb::UsbSpeed::High)
+R9Device::R9Device(R9Variant variant) : R9Device(variant, u"R9-00000001") {}
+
+R9Device::R9Device(R9Variant variant, const std::u16string& serialNumber)
+    : AudioEngineDevice(WithSerialNumber(DescriptorsOf(variant), serialNumber),
+                        variant == R9Variant::FullSpeedUac1 ? sim::usb::UsbSpeed::Full : sim::usb::UsbSpeed::High)
 {
     Function().SetClockRanges(R9ClockRanges());
     Function().DriveClocksTogether({r9::kRenderClockSourceId, r9::kCaptureClockSourceId});

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "sim/devices/audio_class/audio_engine_device.h"
 
@@ -33,6 +34,8 @@ public:
     static constexpr uint32_t kLoopbackDelayFrames = kDacDelayFrames + kAdcDelayFrames;
 
     explicit R9Device(R9Variant variant = R9Variant::HighSpeedUac2);
+    // A unit with its own serial number ("R9-00000001" unless given).
+    R9Device(R9Variant variant, const std::u16string& serialNumber);
 
     // The rate the device now runs render (direction 0) or capture (1) at, as its clocks or its
     // 1.0 endpoints were set.
