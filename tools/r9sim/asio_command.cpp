@@ -37,17 +37,6 @@ void PrintAsioHelp()
         "  --old-fashioned   the driver's old-fashioned transfer: output mixed as requests are built\n");
 }
 
-bool ParseNumber(const std::string& text, long minimum, long maximum, long& value)
-{
-    char* end = nullptr;
-    const long parsed = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < minimum || parsed > maximum) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
 // The buffer sizes the ASIO driver offers: multiples of 32 frames, and at the higher rates of each
 // family proportionally more, so that a buffer half always spans the same time; a rate of neither
 // family has none above 44.1 kHz.

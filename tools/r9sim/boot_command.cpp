@@ -33,6 +33,8 @@ void PrintBootHelp()
         "                  at shutdown, so settings survive from one run to the next\n");
 }
 
+}  // namespace
+
 bool ParseNumber(const std::string& text, long minimum, long maximum, long& value)
 {
     char* end = nullptr;
@@ -43,8 +45,6 @@ bool ParseNumber(const std::string& text, long minimum, long maximum, long& valu
     value = parsed;
     return true;
 }
-
-}  // namespace
 
 int RunBoot(const Arguments& arguments)
 {

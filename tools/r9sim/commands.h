@@ -8,6 +8,9 @@ namespace r9sim {
 
 using Arguments = std::vector<std::string>;
 
+// A whole decimal number within [minimum, maximum], nothing else in the text.
+bool ParseNumber(const std::string& text, long minimum, long maximum, long& value);
+
 int RunAsio(const Arguments& arguments);
 int RunBoot(const Arguments& arguments);
 int RunDescribe(const Arguments& arguments);
