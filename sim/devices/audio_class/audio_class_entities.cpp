@@ -68,7 +68,8 @@ ControlReply AudioClassFunction::ClockSourceRequest(const ClockSourceLayout& sou
         SetRate(source.id, ReadDword(request.data), nowNs);
         return ControlReply::Ack();
     }
-    if (request.selector == kSamplingFrequency && request.attribute == Attribute::Range && Readable(frequency)) {
+    if (request.selector == kSamplingFrequency && request.attribute == Attribute::Range && Readable(frequency) &&
+        !clock.rangeStalled) {
         Bytes range = {uint8_t(clock.ranges.size()), uint8_t(clock.ranges.size() >> 8)};
         for (const SampleRateSubrange& subrange : clock.ranges) {
             for (uint32_t value : {subrange.minimum, subrange.maximum, subrange.resolution}) {

@@ -135,6 +135,13 @@ void AudioClassFunction::SetNeverValid(uint8_t clockId)
     }
 }
 
+void AudioClassFunction::SetRangeStalled(uint8_t clockId, bool stalled)
+{
+    for (uint8_t id : Crystal(clockId)) {
+        clocks_[id].rangeStalled = stalled;
+    }
+}
+
 void AudioClassFunction::SetClockRate(uint8_t clockId, uint32_t rate)
 {
     for (uint8_t id : Crystal(clockId)) {

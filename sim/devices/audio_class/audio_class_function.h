@@ -62,6 +62,10 @@ public:
     void SetLockTime(uint8_t clockId, int64_t nanoseconds);
     // A clock of this crystal never becomes valid.
     void SetNeverValid(uint8_t clockId);
+    // Whether the clocks of this crystal stall RANGE of their sampling-frequency control, as
+    // firmware does that cannot tell its rates (a clock following an external source without
+    // signal, for one) or whose control code is broken.
+    void SetRangeStalled(uint8_t clockId, bool stalled);
     // The rate a clock's crystal runs at, as if set by a request but without losing lock.
     void SetClockRate(uint8_t clockId, uint32_t rate);
     // What the selector reports from now on, even a position it does not have (as broken firmware
@@ -102,6 +106,7 @@ private:
         uint32_t rate = 0;
         int64_t lockTimeNs = 0;
         bool neverValid = false;
+        bool rangeStalled = false;
         int64_t validFromNs = INT64_MIN;
     };
     struct Channel {
