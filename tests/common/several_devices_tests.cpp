@@ -167,6 +167,18 @@ void MarkUntouched(EndpointFlow flow, const std::u16string& endpoint)
     }
 }
 
+// The device's render and capture endpoints, given untouched mix formats.
+sim::pnp::DeviceEndpoints MarkEndpointsUntouched(const std::u16string& instancePath)
+{
+    const sim::pnp::DeviceEndpoints endpoints{sim::pnp::FindAudioEndpoint(EndpointFlow::Render, instancePath),
+                                              sim::pnp::FindAudioEndpoint(EndpointFlow::Capture, instancePath)};
+    EXPECT_FALSE(endpoints.render.empty());
+    EXPECT_FALSE(endpoints.capture.empty());
+    MarkUntouched(EndpointFlow::Render, endpoints.render);
+    MarkUntouched(EndpointFlow::Capture, endpoints.capture);
+    return endpoints;
+}
+
 TEST(SeveralDevices, TwoR9sAreListedInEnumerationOrderAndAnotherDriversInterfaceIsNot)
 {
     Bench bench;
@@ -217,12 +229,7 @@ TEST(SeveralDevices, ARateChangeReachesOnlyItsOwnDeviceAndItsOwnEndpoints)
     Bench bench;
     R9Device& first = bench.PlugR9(u"R9-00000001");
     R9Device& second = bench.PlugR9(u"R9-00000002");
-    const std::u16string firstRender = sim::pnp::FindAudioEndpoint(EndpointFlow::Render, kFirstR9);
-    const std::u16string firstCapture = sim::pnp::FindAudioEndpoint(EndpointFlow::Capture, kFirstR9);
-    ASSERT_FALSE(firstRender.empty());
-    ASSERT_FALSE(firstCapture.empty());
-    MarkUntouched(EndpointFlow::Render, firstRender);
-    MarkUntouched(EndpointFlow::Capture, firstCapture);
+    const sim::pnp::DeviceEndpoints firstEndpoints = MarkEndpointsUntouched(kFirstR9);
 
     sim::user::ProcessScope panel(u"C:\\panel.exe");
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
@@ -237,7 +244,8 @@ TEST(SeveralDevices, ARateChangeReachesOnlyItsOwnDeviceAndItsOwnEndpoints)
     EXPECT_TRUE(WasReset(EndpointFlow::Render, sim::pnp::FindAudioEndpoint(EndpointFlow::Render, kSecondR9), kSecondR9));
     EXPECT_TRUE(
         WasReset(EndpointFlow::Capture, sim::pnp::FindAudioEndpoint(EndpointFlow::Capture, kSecondR9), kSecondR9));
-    for (const auto& [flow, endpoint] : {std::pair{EndpointFlow::Render, firstRender}, {EndpointFlow::Capture, firstCapture}}) {
+    for (const auto& [flow, endpoint] : {std::pair{EndpointFlow::Render, firstEndpoints.render},
+                                         std::pair{EndpointFlow::Capture, firstEndpoints.capture}}) {
         EXPECT_TRUE(IsUntouched(flow, endpoint));
         EXPECT_EQ(MixFormat(flow, endpoint).Format.nSamplesPerSec, kUntouchedRate);
     }
@@ -340,10 +348,7 @@ TEST(AudioDevice, ARateThatChangesNothingLeavesTheEndpointsAlone)
 {
     Bench bench;
     bench.PlugR9(u"R9-00000001");
-    const std::u16string render = sim::pnp::FindAudioEndpoint(EndpointFlow::Render, kFirstR9);
-    const std::u16string capture = sim::pnp::FindAudioEndpoint(EndpointFlow::Capture, kFirstR9);
-    MarkUntouched(EndpointFlow::Render, render);
-    MarkUntouched(EndpointFlow::Capture, capture);
+    const auto [render, capture] = MarkEndpointsUntouched(kFirstR9);
     sim::user::ProcessScope panel(u"C:\\panel.exe");
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     CDeviceList list;
