@@ -89,7 +89,8 @@ NTSTATUS BusDevice::SubmitUrbLocked(PIRP irp, PURB urb, int64_t nowNs, Completio
             if (urb->UrbHeader.Length < sizeof(struct _URB_GET_CURRENT_FRAME_NUMBER)) {
                 result = USBD_STATUS_INVALID_PARAMETER;
             } else {
-                urb->UrbGetCurrentFrameNumber.FrameNumber = ULONG(FrameAt(nowNs));
+                const BusClock& clock = controller_.Clock();
+                urb->UrbGetCurrentFrameNumber.FrameNumber = clock.FrameNumber(clock.FrameAt(nowNs));
             }
             break;
         default:
@@ -126,7 +127,7 @@ void BusDevice::CancelLocked(PIRP irp, int64_t nowNs, CompletionList& done)
             return;
         }
     }
-    controller_.RunScheduleLocked(nowNs);
+    controller_.AdvanceScheduleLocked(nowNs);
     for (auto& [value, pipe] : pipes_) {
         for (auto transfer = pipe.pending.begin(); transfer != pipe.pending.end(); ++transfer) {
             if (transfer->irp != irp) {
@@ -165,20 +166,6 @@ void BusDevice::CollectLocked(int64_t nowNs, CompletionList& done)
         ++counters_[0].transfers;
         done.push_back({request.irp, NtStatusFromUsbd(request.urb->UrbHeader.Status)});
     }
-}
-
-int64_t BusDevice::NextCompletionLocked() const
-{
-    int64_t next = INT64_MAX;
-    for (const auto& [value, pipe] : pipes_) {
-        if (!pipe.pending.empty() && pipe.pending.front().completionNs < next) {
-            next = pipe.pending.front().completionNs;
-        }
-    }
-    if (!control_.empty() && control_.front().completionNs < next) {
-        next = control_.front().completionNs;
-    }
-    return next;
 }
 
 Pipe* BusDevice::FindPipeLocked(USBD_PIPE_HANDLE handle)

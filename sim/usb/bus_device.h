@@ -34,9 +34,14 @@ struct PendingIsoTransfer {
     PURB urb = nullptr;
     uint8_t* buffer = nullptr;
     uint32_t bufferLength = 0;
-    int64_t submittedNs = 0;
     int64_t firstInterval = 0;  // bus interval of packet 0
-    uint32_t nextPacket = 0;    // packets before it have moved
+    // Packets before this one lie in frames that had begun when the URB arrived: the controller
+    // had already fetched its schedule for them, so they are late.
+    uint32_t latePackets = 0;
+    uint32_t fetchedPackets = 0;  // OUT packets whose bytes the controller holds (late ones count)
+    uint32_t nextPacket = 0;      // packets before it have crossed the bus
+    // The OUT bytes as the controller fetched them, at the packets' offsets.
+    std::vector<uint8_t> fetched;
     uint32_t bytes = 0;
     ULONG errors = 0;
     USBD_STATUS failure = USBD_STATUS_SUCCESS;  // set when the whole transfer failed (stall, halt)
@@ -48,7 +53,7 @@ struct Pipe {
     uint8_t interfaceNumber = 0;
     EndpointLayout endpoint;
     int64_t period = 1;  // bus intervals from one packet to the next
-    std::deque<PendingIsoTransfer> pending;
+    std::deque<PendingIsoTransfer> pending;  // in bus order
     int64_t nextInterval = -1;  // where an ASAP transfer continues; -1 when the stream never ran
     bool halted = false;
 };
@@ -92,18 +97,24 @@ public:
     // nothing when it no longer waits here (its completion is already under way).
     void CancelLocked(PIRP irp, int64_t nowNs, CompletionList& done);
 
-    // The earliest isochronous packet due by `upToNs` (its interval has ended), or null.
+    // The earliest isochronous packet whose frame ended before `frame` began, or none.
     struct DuePacket {
         Pipe* pipe = nullptr;
         PendingIsoTransfer* transfer = nullptr;
-        int64_t startNs = 0;
+        int64_t interval = 0;
     };
-    DuePacket NextDuePacketLocked(int64_t upToNs);
-    void MovePacketLocked(const DuePacket& packet);
+    DuePacket NextDuePacketLocked(int64_t frame);
+    // The packet crosses the bus: the device takes an OUT packet's fetched bytes or sends an IN
+    // packet, which lands in the transfer buffer.
+    void DeliverPacketLocked(const DuePacket& packet);
+    // Takes the bytes of every OUT packet of frames up to `frame` from their transfer buffers.
+    void FetchOutPacketsLocked(int64_t frame);
     // Finishes the transfers and control requests whose time has come.
     void CollectLocked(int64_t nowNs, CompletionList& done);
-    // When CollectLocked next has work; INT64_MAX when nothing is pending.
-    int64_t NextCompletionLocked() const;
+    // When the schedule next has work for this device (a packet to fetch or to deliver, a
+    // completion); INT64_MAX when nothing is pending.
+    int64_t NextEventLocked() const;
+    bool HoldsBufferLocked(const uint8_t* begin, const uint8_t* end) const;
 
     // The port resets and the device enumerates again; everything pending fails.
     void CyclePortLocked(CompletionList& done);
@@ -122,10 +133,16 @@ private:
     USBD_STATUS SelectInterfaceLocked(PURB urb, CompletionList& done);
     void OpenInterfaceLocked(const AlternateLayout& alternate, PUSBD_INTERFACE_INFORMATION information);
 
-    // Isochronous pipes (urb_isoch.cpp).
+    // Isochronous URBs (urb_isoch.cpp).
     NTSTATUS SubmitIsochLocked(PIRP irp, PURB urb, int64_t nowNs);
+    USBD_STATUS CheckIsochLocked(const Pipe& pipe, PURB urb) const;
+    USBD_STATUS ScheduleLocked(Pipe& pipe, PURB urb, int64_t nowNs, int64_t& first);
     USBD_STATUS AbortPipeLocked(PURB urb, int64_t nowNs, CompletionList& done);
     USBD_STATUS ResetPipeLocked(PURB urb);
+
+    // Isochronous packets on the frame clock (isoch_schedule.cpp).
+    int64_t FrameOfPacket(const Pipe& pipe, const PendingIsoTransfer& transfer, uint32_t packet) const;
+    int64_t PipeEventLocked(const Pipe& pipe) const;
     void FinishIsoTransferLocked(Pipe& pipe, PendingIsoTransfer& transfer, CompletionList& done);
 
     // Pipes and handles (bus_device.cpp).

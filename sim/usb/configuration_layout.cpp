@@ -9,6 +9,7 @@ constexpr uint8_t kEndpointType = 0x05;
 constexpr size_t kConfigurationLength = 9;
 constexpr size_t kInterfaceLength = 9;
 constexpr size_t kEndpointLength = 7;
+constexpr size_t kAudioEndpointLength = 9;
 }  // namespace
 
 uint32_t EndpointLayout::BytesPerInterval() const
@@ -63,6 +64,7 @@ std::optional<ConfigurationLayout> ParseConfiguration(const uint8_t* bytes, size
             endpoint.attributes = d[3];
             endpoint.maxPacketSize = uint16_t(d[4] | d[5] << 8);
             endpoint.interval = d[6];
+            endpoint.refresh = length >= kAudioEndpointLength ? d[7] : 0;
             current->endpoints.push_back(endpoint);
         }
         at += length;

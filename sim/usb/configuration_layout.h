@@ -17,6 +17,9 @@ struct EndpointLayout {
     uint8_t attributes = 0;
     uint16_t maxPacketSize = 0;  // wMaxPacketSize as sent, high-bandwidth bits included
     uint8_t interval = 0;
+    // bRefresh of the 9-byte endpoint descriptor of USB 1.x audio devices (0 in a 7-byte one):
+    // a synch endpoint reports a new value every 2^bRefresh frames.
+    uint8_t refresh = 0;
 
     uint8_t TransferType() const { return attributes & 0x03; }
     bool IsIn() const { return (address & 0x80) != 0; }

@@ -7,9 +7,8 @@
 // The bus calls a model only with the host controller's lock held, one call at a time; a model
 // needs no locking of its own for what the bus hands it. Isochronous packets reach it in bus
 // order across all endpoints, each with the (micro)frame it occupies: the controller moves packets
-// when it next runs (at the latest when their transfer completes), never before their interval
-// has ended, so a model that keeps time (a clock, a FIFO) goes by IsoSlot, not by the machine's
-// clock at the moment of the call.
+// when their frame has ended, never before their interval has, so a model that keeps time (a
+// clock, a FIFO) goes by IsoSlot, not by the machine's clock at the moment of the call.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +21,8 @@
 namespace sim::usb {
 
 enum class UsbSpeed { Full, High };
+
+class BusClock;
 
 struct SetupPacket {
     uint8_t requestType = 0;  // bmRequestType
@@ -54,6 +55,8 @@ struct IsoSlot {
     int64_t startNs = 0;        // machine time at which the interval begins
     int64_t durationNs = 0;
     uint32_t maxBytes = 0;      // what the endpoint may move in one interval
+    // The start-of-frame timing the device sees, for a device that measures its clocks against it.
+    const BusClock* bus = nullptr;
 };
 
 struct IsoInData {

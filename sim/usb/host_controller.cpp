@@ -33,6 +33,8 @@ int64_t Now() { return sim::Machine::Current().Now(); }
 
 HostController::HostController(HostControllerOptions options)
     : options_(options),
+      clock_(options.firstFrameNumber ? *options.firstFrameNumber : FirstFrameNumberFromSeed(options.frameSeed),
+             options.clockPpm),
       armedFor_(INT64_MAX),
       nextHandle_(kFirstHandle),
       controllerDriver_(ControllerDriverName(options.flavor)),
@@ -121,7 +123,12 @@ void HostController::Unplug(BusDevice& device)
     CompleteAll(done);
 }
 
-ULONG HostController::CurrentFrame() const { return ULONG(FrameAt(Now())); }
+ULONG HostController::CurrentFrame() const { return clock_.FrameNumber(clock_.FrameAt(Now())); }
+
+int64_t HostController::FrameStartNs(ULONG frameNumber) const
+{
+    return clock_.FrameStartNs(clock_.FrameNamed(frameNumber, clock_.FrameAt(Now())));
+}
 
 USBD_PIPE_HANDLE HostController::NewHandleLocked()
 {
@@ -129,23 +136,37 @@ USBD_PIPE_HANDLE HostController::NewHandleLocked()
     return reinterpret_cast<USBD_PIPE_HANDLE>(nextHandle_);
 }
 
-void HostController::RunScheduleLocked(int64_t nowNs)
+void HostController::AdvanceScheduleLocked(int64_t nowNs)
 {
+    const int64_t frame = clock_.FrameAt(nowNs);
     for (;;) {
         BusDevice* owner = nullptr;
         BusDevice::DuePacket earliest;
         for (auto& device : devices_) {
-            BusDevice::DuePacket due = device->NextDuePacketLocked(nowNs);
-            if (due.pipe != nullptr && (owner == nullptr || due.startNs < earliest.startNs)) {
+            BusDevice::DuePacket due = device->NextDuePacketLocked(frame);
+            if (due.pipe != nullptr && (owner == nullptr || due.interval < earliest.interval)) {
                 owner = device.get();
                 earliest = due;
             }
         }
         if (owner == nullptr) {
-            return;
+            break;
         }
-        owner->MovePacketLocked(earliest);
+        owner->DeliverPacketLocked(earliest);
     }
+    for (auto& device : devices_) {
+        device->FetchOutPacketsLocked(frame);
+    }
+}
+
+bool HostController::BufferInFlightLocked(const uint8_t* begin, const uint8_t* end) const
+{
+    for (const auto& device : devices_) {
+        if (device->HoldsBufferLocked(begin, end)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 NTSTATUS HostController::SubmitUrb(BusDevice& device, PIRP irp, PURB urb)
@@ -155,6 +176,7 @@ NTSTATUS HostController::SubmitUrb(BusDevice& device, PIRP irp, PURB urb)
     {
         auto guard = Guard();
         const int64_t now = Now();
+        AdvanceScheduleLocked(now);
         status = device.SubmitUrbLocked(irp, urb, now, done);
         ArmTimerLocked(now);
     }
@@ -212,7 +234,7 @@ void HostController::ArmTimerLocked(int64_t nowNs)
 {
     int64_t next = INT64_MAX;
     for (auto& device : devices_) {
-        const int64_t due = device->NextCompletionLocked();
+        const int64_t due = device->NextEventLocked();
         if (due < next) {
             next = due;
         }
@@ -240,7 +262,7 @@ void HostController::OnTimer()
         auto guard = Guard();
         const int64_t now = Now();
         armedFor_ = INT64_MAX;
-        RunScheduleLocked(now);
+        AdvanceScheduleLocked(now);
         for (auto& device : devices_) {
             device->CollectLocked(now, done);
         }

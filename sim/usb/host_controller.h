@@ -7,8 +7,16 @@
 // object of the hub driver ("\Driver\usbhub") that takes URBs (IOCTL_INTERNAL_USB_SUBMIT_URB), the
 // port requests and the USBDI bus interface (bus_driver.cpp); the controller itself is a device
 // object of the controller driver, opened by the name IOCTL_INTERNAL_USB_GET_CONTROLLER_NAME gives.
-// Transfers complete by IoCompleteRequest from the controller's DPC, at DISPATCH_LEVEL, when the
-// machine's clock reaches the end of their last packet's bus interval (a kernel timer wakes it).
+//
+// The schedule works as an EHCI controller does. The controller may cache up to a whole frame of
+// its periodic schedule ahead (the Isochronous Scheduling Threshold of HCCPARAMS), so at the start
+// of each frame it takes the bytes of every OUT packet of that frame from the transfer buffers: what
+// a driver writes into a packet after that is not sent, what it writes before is. IN packets reach
+// the transfer buffer when their frame has ended, when the controller retires the frame's
+// descriptors. Transfers complete by IoCompleteRequest from the controller's DPC, at
+// DISPATCH_LEVEL, at the end of their last packet's frame. A kernel timer wakes the DPC at the next
+// frame boundary with work: once a frame while isochronous transfers are pending, never when the
+// bus is idle.
 //
 //   sim::Machine machine;
 //   sim::usb::HostController usb;                       // EHCI by default; see the options
@@ -21,12 +29,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/api/kernel.h"
 #include "sim/io/bus_driver.h"
 #include "sim/usb/bus_device.h"
+#include "sim/usb/bus_time.h"
 #include "sim/usb/device_model.h"
 
 namespace sim::usb {
@@ -47,8 +57,13 @@ struct HostControllerOptions {
 
     // Frames between now and the first packet of an ASAP transfer on an idle pipe.
     ULONG asapLeadFrames = 2;
-    // Packets one isochronous URB may carry on this machine.
-    ULONG maximumPacketsPerUrb = 64;
+
+    // The frame counter: the number it starts at (derived from frameSeed unless firstFrameNumber
+    // is set; see FirstFrameNumberFromSeed) and how many ppm the controller's clock runs off the
+    // machine's (the performance counter's).
+    uint64_t frameSeed = 0x52390001;
+    std::optional<ULONG> firstFrameNumber;
+    int32_t clockPpm = 0;
 };
 
 class HostController final : private sim::io::BusDriverHandler {
@@ -71,6 +86,9 @@ public:
 
     // The 32-bit frame counter, as QueryBusTime and URB StartFrame use it.
     ULONG CurrentFrame() const;
+    // The machine time at which the frame with that number begins (the one nearest the present).
+    int64_t FrameStartNs(ULONG frameNumber) const;
+    const BusClock& Clock() const { return clock_; }
     // The controller's device object and the name under which IoGetDeviceObjectPointer opens it.
     PDEVICE_OBJECT ControllerDevice() const { return controllerDevice_; }
     const std::u16string& ControllerName() const { return controllerName_; }
@@ -90,9 +108,12 @@ public:
     [[nodiscard]] LockGuard Guard() const { return LockGuard(&lock_); }
 
     USBD_PIPE_HANDLE NewHandleLocked();
-    // Moves every isochronous packet whose bus interval has ended by nowNs, oldest first, across
-    // all devices and pipes, so a device model sees its traffic in bus order.
-    void RunScheduleLocked(int64_t nowNs);
+    // Brings the schedule up to nowNs: every packet whose frame has ended crosses the bus, oldest
+    // first across all devices and pipes so that a device model sees its traffic in bus order; then
+    // the OUT packets of the frame under way are fetched from their buffers.
+    void AdvanceScheduleLocked(int64_t nowNs);
+    // Whether any byte of [begin, end) belongs to the buffer of a pending isochronous transfer.
+    bool BufferInFlightLocked(const uint8_t* begin, const uint8_t* end) const;
 
     // The hub's entry points. SubmitUrb returns STATUS_PENDING for a queued URB; otherwise the
     // caller completes the IRP with the status returned.
@@ -112,6 +133,7 @@ private:
     void OnTimer();
 
     HostControllerOptions options_;
+    BusClock clock_;
     mutable KSPIN_LOCK lock_ = 0;
     KTIMER timer_{};
     KDPC dpc_{};

@@ -95,7 +95,8 @@ NTSTATUS BusDevice::QueueControlLocked(PIRP irp, PURB urb, int64_t nowNs)
         return STATUS_INVALID_PARAMETER;
     }
     const int64_t after = lastControlNs_ > nowNs ? lastControlNs_ : nowNs;
-    lastControlNs_ = NextFrameBoundary(after);
+    const BusClock& clock = controller_.Clock();
+    lastControlNs_ = clock.FrameStartNs(clock.FrameAt(after) + 1);
     urb->UrbHeader.Status = USBD_STATUS_PENDING;
     IoMarkIrpPending(irp);
     control_.push_back({irp, urb, lastControlNs_});

@@ -1,265 +1,177 @@
-// Isochronous pipes: scheduling a transfer's packets on the (micro)frame clock, moving each packet
-// between the transfer buffer and the device at its own bus interval, and retiring the transfer
-// after its last packet; pipe abort and reset.
+// Isochronous URBs as the USB stack takes them: the checks a URB must pass, where its packets go on
+// the (micro)frame clock, pipe abort and reset. Moving the packets is isoch_schedule.cpp's job.
 //
-// Scheduling follows the USB stack: an ASAP transfer continues right after the pipe's last
-// scheduled packet while the stream runs, or starts a few frames ahead when the pipe is idle; an
-// explicit StartFrame may not lie in the past nor more than USBD_ISO_START_FRAME_RANGE frames
-// ahead. Packets whose interval began before the transfer arrived are not sent (late). An OUT
-// packet's length is the distance to the next packet's Offset (the last runs to the end of the
-// buffer); Length fields of OUT packets are ignored.
+// The rules are the documented ones of the Windows USB stack ("How to transfer data to USB
+// isochronous endpoints", _URB_ISOCH_TRANSFER):
+// - at most 255 packets per URB at full speed and 1024 at high speed, where the packets must also
+//   fill whole frames (a multiple of 8, 4 or 2 packets for a period of 1, 2 or 4 microframes);
+// - an ASAP transfer starts a few frames ahead on a pipe that has not streamed since it was opened
+//   or reset, and otherwise continues right after the pipe's queued packets, even when the client
+//   comes late: the packets whose frames have begun are then not sent. The stack forgets a stream
+//   1024 frames after it ran dry;
+// - an explicit StartFrame must lie less than USBD_ISO_START_FRAME_RANGE frames from the current
+//   frame, either way, or the URB fails whole with USBD_STATUS_BAD_START_FRAME. Packets in frames
+//   that have begun are late (USBD_STATUS_ISO_NA_LATE_USBPORT);
+// - a start frame that would put packets into (micro)frames the pipe's queued transfers already
+//   occupy cannot be honoured either: the stack discards that URB whole, with the status it
+//   documents for a start frame it cannot use, USBD_STATUS_BAD_START_FRAME;
+// - an OUT packet's length is the distance to the next packet's Offset (the last runs to the end of
+//   the buffer); Length fields of OUT packets are ignored.
+//
+// A driver that hands the stack memory still held by a pending isochronous transfer (of any pipe)
+// corrupts one of the two streams; the verifier reports it.
 #include <cstddef>
-#include <cstring>
+#include <iterator>
+#include <sstream>
 
+#include "sim/kernel/machine.h"
 #include "sim/usb/bus_device.h"
 #include "sim/usb/bus_time.h"
 #include "sim/usb/host_controller.h"
+#include "sim/usb/isoch_packets.h"
 #include "sim/usb/usbd_status.h"
 
 namespace sim::usb {
 
 namespace {
 
-struct Span {
-    uint32_t offset;
-    uint32_t length;
-};
-
-// Offsets past the end of the buffer carry nothing.
-Span PacketSpan(const struct _URB_ISOCH_TRANSFER& transfer, uint32_t packet, uint32_t bufferLength)
-{
-    uint32_t end = packet + 1 < transfer.NumberOfPackets ? transfer.IsoPacket[packet + 1].Offset : bufferLength;
-    if (end > bufferLength) {
-        end = bufferLength;
-    }
-    const uint32_t begin = transfer.IsoPacket[packet].Offset;
-    return begin >= end ? Span{begin, 0} : Span{begin, end - begin};
-}
+constexpr ULONG kMostFullSpeedPackets = 255;
+constexpr ULONG kMostHighSpeedPackets = 1024;
+// How long the stack remembers where a pipe's ASAP stream continues once it has run dry.
+constexpr int64_t kAsapMemoryFrames = 1024;
 
 }  // namespace
+
+USBD_STATUS BusDevice::CheckIsochLocked(const Pipe& pipe, PURB urb) const
+{
+    const auto& transfer = urb->UrbIsochronousTransfer;
+    const ULONG packets = transfer.NumberOfPackets;
+    const UsbSpeed speed = model_->Speed();
+    const ULONG most = speed == UsbSpeed::High ? kMostHighSpeedPackets : kMostFullSpeedPackets;
+    if (pipe.endpoint.TransferType() != USB_ENDPOINT_TYPE_ISOCHRONOUS || packets == 0 || packets > most ||
+        urb->UrbHeader.Length <
+            offsetof(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR)) {
+        return USBD_STATUS_INVALID_PARAMETER;
+    }
+    const int64_t perFrame = IntervalsPerFrame(speed);
+    if (speed == UsbSpeed::High && pipe.period < perFrame && packets % (perFrame / pipe.period) != 0) {
+        return USBD_STATUS_INVALID_PARAMETER;
+    }
+    if (UrbBuffer(transfer.TransferBuffer, transfer.TransferBufferMDL) == nullptr ||
+        transfer.TransferBufferLength == 0) {
+        return USBD_STATUS_INVALID_PARAMETER;
+    }
+    for (ULONG i = 1; i < packets; ++i) {
+        if (transfer.IsoPacket[i].Offset < transfer.IsoPacket[i - 1].Offset) {
+            return USBD_STATUS_INVALID_PARAMETER;
+        }
+    }
+    if (!pipe.endpoint.IsIn()) {
+        for (ULONG i = 0; i < packets; ++i) {
+            if (SpanOfPacket(transfer, i, transfer.TransferBufferLength).length > pipe.endpoint.BytesPerInterval()) {
+                return USBD_STATUS_INVALID_PARAMETER;
+            }
+        }
+    }
+    return USBD_STATUS_SUCCESS;
+}
+
+// Decides the bus interval of packet 0 and writes the start frame back for an ASAP transfer.
+USBD_STATUS BusDevice::ScheduleLocked(Pipe& pipe, PURB urb, int64_t nowNs, int64_t& first)
+{
+    auto& transfer = urb->UrbIsochronousTransfer;
+    const BusClock& clock = controller_.Clock();
+    const int64_t perFrame = IntervalsPerFrame(model_->Speed());
+    const int64_t frame = clock.FrameAt(nowNs);
+    const int64_t length = int64_t(transfer.NumberOfPackets) * pipe.period;
+    if ((transfer.TransferFlags & USBD_START_ISO_TRANSFER_ASAP) != 0) {
+        const bool continues = pipe.nextInterval >= 0 &&
+                               (!pipe.pending.empty() || frame < pipe.nextInterval / perFrame + kAsapMemoryFrames);
+        first = continues ? pipe.nextInterval : (frame + int64_t(controller_.Options().asapLeadFrames)) * perFrame;
+        transfer.StartFrame = clock.FrameNumber(first / perFrame);
+    } else {
+        const int64_t start = clock.FrameNamed(transfer.StartFrame, frame);
+        const int64_t distance = start >= frame ? start - frame : frame - start;
+        if (distance >= USBD_ISO_START_FRAME_RANGE) {
+            return USBD_STATUS_BAD_START_FRAME;
+        }
+        first = start * perFrame;
+        for (const PendingIsoTransfer& queued : pipe.pending) {
+            const int64_t queuedEnd = queued.firstInterval + int64_t(queued.urb->UrbIsochronousTransfer.NumberOfPackets) *
+                                                                 pipe.period;
+            if (first < queuedEnd && queued.firstInterval < first + length) {
+                return USBD_STATUS_BAD_START_FRAME;
+            }
+        }
+    }
+    if (first + length > pipe.nextInterval) {
+        pipe.nextInterval = first + length;
+    }
+    return USBD_STATUS_SUCCESS;
+}
 
 NTSTATUS BusDevice::SubmitIsochLocked(PIRP irp, PURB urb, int64_t nowNs)
 {
     auto& transfer = urb->UrbIsochronousTransfer;
-    auto fail = [urb](USBD_STATUS status) {
+    Pipe* pipe = FindPipeLocked(transfer.PipeHandle);
+    USBD_STATUS status = pipe == nullptr ? USBD_STATUS_INVALID_PIPE_HANDLE : CheckIsochLocked(*pipe, urb);
+    uint8_t* buffer = UrbBuffer(transfer.TransferBuffer, transfer.TransferBufferMDL);
+    if (USBD_SUCCESS(status) && controller_.BufferInFlightLocked(buffer, buffer + transfer.TransferBufferLength)) {
+        std::ostringstream detail;
+        detail << "endpoint 0x" << std::hex << int(pipe->endpoint.address) << std::dec << ": "
+               << transfer.TransferBufferLength << " bytes at " << static_cast<const void*>(buffer)
+               << " overlap the buffer of a transfer that has not completed";
+        sim::Machine::Current().Verify().Report("USB buffer reused before its transfer completed", detail.str());
+        status = USBD_STATUS_INVALID_PARAMETER;
+    }
+    if (USBD_SUCCESS(status) && pipe->halted) {
+        status = USBD_STATUS_ENDPOINT_HALTED;
+    }
+    int64_t first = 0;
+    if (USBD_SUCCESS(status)) {
+        status = ScheduleLocked(*pipe, urb, nowNs, first);
+    }
+    if (!USBD_SUCCESS(status)) {
         urb->UrbHeader.Status = status;
         return NtStatusFromUsbd(status);
-    };
-    Pipe* pipe = FindPipeLocked(transfer.PipeHandle);
-    if (pipe == nullptr) {
-        return fail(USBD_STATUS_INVALID_PIPE_HANDLE);
     }
+
     const ULONG packets = transfer.NumberOfPackets;
-    if (pipe->endpoint.TransferType() != USB_ENDPOINT_TYPE_ISOCHRONOUS || packets == 0 ||
-        packets > controller_.Options().maximumPacketsPerUrb ||
-        urb->UrbHeader.Length <
-            offsetof(struct _URB_ISOCH_TRANSFER, IsoPacket) + packets * sizeof(USBD_ISO_PACKET_DESCRIPTOR)) {
-        return fail(USBD_STATUS_INVALID_PARAMETER);
-    }
-    const UsbSpeed speed = model_->Speed();
-    const int64_t perFrame = IntervalsPerFrame(speed);
-    // A high-speed stream is scheduled in whole frames: as many packets as fit in one.
-    if (speed == UsbSpeed::High && pipe->period < perFrame && packets % (perFrame / pipe->period) != 0) {
-        return fail(USBD_STATUS_INVALID_PARAMETER);
-    }
-    uint8_t* buffer = UrbBuffer(transfer.TransferBuffer, transfer.TransferBufferMDL);
-    if (buffer == nullptr || transfer.TransferBufferLength == 0) {
-        return fail(USBD_STATUS_INVALID_PARAMETER);
-    }
-    for (ULONG i = 1; i < packets; ++i) {
-        if (transfer.IsoPacket[i].Offset < transfer.IsoPacket[i - 1].Offset) {
-            return fail(USBD_STATUS_INVALID_PARAMETER);
-        }
-    }
-    if (!pipe->endpoint.IsIn()) {
-        for (ULONG i = 0; i < packets; ++i) {
-            if (PacketSpan(transfer, i, transfer.TransferBufferLength).length > pipe->endpoint.BytesPerInterval()) {
-                return fail(USBD_STATUS_INVALID_PARAMETER);
-            }
-        }
-    }
-    if (pipe->halted) {
-        return fail(USBD_STATUS_ENDPOINT_HALTED);
-    }
-
-    const int64_t intervalNs = IntervalNs(speed);
-    const uint64_t frame = FrameAt(nowNs);
-    int64_t first;
-    if ((transfer.TransferFlags & USBD_START_ISO_TRANSFER_ASAP) != 0) {
-        const bool streaming = pipe->nextInterval >= 0 &&
-                               (!pipe->pending.empty() || pipe->nextInterval * intervalNs >= nowNs);
-        first = streaming ? pipe->nextInterval : int64_t(frame + controller_.Options().asapLeadFrames) * perFrame;
-        transfer.StartFrame = ULONG(first / perFrame);
-    } else {
-        const int32_t ahead = int32_t(transfer.StartFrame - ULONG(frame));
-        if (ahead < 0 || ahead > USBD_ISO_START_FRAME_RANGE) {
-            return fail(USBD_STATUS_BAD_START_FRAME);
-        }
-        first = int64_t(frame + uint64_t(ahead)) * perFrame;
-    }
-    const int64_t end = first + int64_t(packets) * pipe->period;
-    if (end > pipe->nextInterval) {
-        pipe->nextInterval = end;
-    }
-
     PendingIsoTransfer pending;
     pending.irp = irp;
     pending.urb = urb;
     pending.buffer = buffer;
     pending.bufferLength = transfer.TransferBufferLength;
-    pending.submittedNs = nowNs;
     pending.firstInterval = first;
-    pending.completionNs = (first + int64_t(packets - 1) * pipe->period + 1) * intervalNs;
+    const int64_t frameNow = controller_.Clock().FrameAt(nowNs);
+    while (pending.latePackets < packets && FrameOfPacket(*pipe, pending, pending.latePackets) <= frameNow) {
+        ++pending.latePackets;
+    }
+    const bool in = pipe->endpoint.IsIn();
+    pending.fetchedPackets = in ? packets : pending.latePackets;
+    if (!in && pending.latePackets < packets) {
+        pending.fetched.resize(pending.bufferLength);
+    }
+    pending.completionNs = controller_.Clock().FrameStartNs(FrameOfPacket(*pipe, pending, packets - 1) + 1);
     auto faults = faults_.find(pipe->endpoint.address);
     if (faults != faults_.end()) {
         pending.completionNs += faults->second.TakeCompletionDelay();
     }
     for (ULONG i = 0; i < packets; ++i) {
         transfer.IsoPacket[i].Status = USBD_STATUS_PENDING;
-        if (pipe->endpoint.IsIn()) {
+        if (in) {
             transfer.IsoPacket[i].Length = 0;
         }
     }
     transfer.ErrorCount = 0;
     urb->UrbHeader.Status = USBD_STATUS_PENDING;
     IoMarkIrpPending(irp);
-    pipe->pending.push_back(pending);
+    auto place = pipe->pending.end();
+    while (place != pipe->pending.begin() && std::prev(place)->firstInterval > first) {
+        --place;
+    }
+    pipe->pending.insert(place, std::move(pending));
     return STATUS_PENDING;
-}
-
-BusDevice::DuePacket BusDevice::NextDuePacketLocked(int64_t upToNs)
-{
-    DuePacket due;
-    const int64_t intervalNs = IntervalNs(model_->Speed());
-    for (auto& [value, pipe] : pipes_) {
-        for (PendingIsoTransfer& transfer : pipe.pending) {
-            if (transfer.failure != USBD_STATUS_SUCCESS ||
-                transfer.nextPacket >= transfer.urb->UrbIsochronousTransfer.NumberOfPackets) {
-                continue;
-            }
-            const int64_t startNs = (transfer.firstInterval + int64_t(transfer.nextPacket) * pipe.period) * intervalNs;
-            if (startNs + intervalNs <= upToNs && (due.pipe == nullptr || startNs < due.startNs)) {
-                due = DuePacket{&pipe, &transfer, startNs};
-            }
-        }
-    }
-    return due;
-}
-
-void BusDevice::MovePacketLocked(const DuePacket& due)
-{
-    Pipe& pipe = *due.pipe;
-    PendingIsoTransfer& pending = *due.transfer;
-    auto& transfer = pending.urb->UrbIsochronousTransfer;
-    const uint32_t index = pending.nextPacket++;
-    USBD_ISO_PACKET_DESCRIPTOR& packet = transfer.IsoPacket[index];
-    EndpointCounters& counters = counters_[pipe.endpoint.address];
-    const bool in = pipe.endpoint.IsIn();
-    auto lose = [&](USBD_STATUS status) {
-        packet.Status = status;
-        if (in) {
-            packet.Length = 0;
-        }
-        ++pending.errors;
-        ++counters.failedPackets;
-    };
-
-    auto faults = faults_.find(pipe.endpoint.address);
-    FaultQueue* queue = faults == faults_.end() ? nullptr : &faults->second;
-    if (pipe.halted) {
-        pending.failure = USBD_STATUS_ENDPOINT_HALTED;
-        lose(USBD_STATUS_ENDPOINT_HALTED);
-        return;
-    }
-    if (queue != nullptr && queue->TakeStall()) {
-        pipe.halted = true;
-        pending.failure = USBD_STATUS_STALL_PID;
-        lose(USBD_STATUS_STALL_PID);
-        return;
-    }
-    if (due.startNs < pending.submittedNs) {
-        lose(USBD_STATUS_ISO_NA_LATE_USBPORT);
-        return;
-    }
-    const PipeFault* fault = queue != nullptr ? queue->TakePacketFault() : nullptr;
-    if (fault != nullptr && fault->kind == PipeFault::Kind::PacketError) {
-        lose(fault->status);
-        return;
-    }
-
-    const Span span = PacketSpan(transfer, index, pending.bufferLength);
-    IsoSlot slot;
-    slot.endpoint = pipe.endpoint.address;
-    slot.durationNs = IntervalNs(model_->Speed());
-    slot.busInterval = uint64_t(due.startNs / slot.durationNs);
-    slot.startNs = due.startNs;
-    slot.maxBytes = pipe.endpoint.BytesPerInterval();
-    if (!in) {
-        const USBD_STATUS status = model_->IsoOut(slot, pending.buffer + span.offset, span.length);
-        if (!USBD_SUCCESS(status)) {
-            lose(status);
-            return;
-        }
-        packet.Status = USBD_STATUS_SUCCESS;
-        pending.bytes += span.length;
-        ++counters.packets;
-        counters.bytes += span.length;
-        return;
-    }
-
-    scratch_.assign(slot.maxBytes, 0);
-    const IsoInData data = model_->IsoIn(slot, scratch_.data(), slot.maxBytes);
-    if (!USBD_SUCCESS(data.status)) {
-        lose(data.status);
-        return;
-    }
-    if (data.length > slot.maxBytes) {
-        lose(USBD_STATUS_BABBLE_DETECTED);
-        return;
-    }
-    uint32_t length = data.length;
-    if (fault != nullptr && fault->kind == PipeFault::Kind::ShortPacket && fault->length < length) {
-        length = fault->length;
-    }
-    if (length > span.length) {
-        // The packet's room in the buffer ends at the next packet's Offset.
-        std::memcpy(pending.buffer + span.offset, scratch_.data(), span.length);
-        packet.Length = span.length;
-        packet.Status = USBD_STATUS_BUFFER_OVERRUN;
-        ++pending.errors;
-        ++counters.failedPackets;
-        return;
-    }
-    std::memcpy(pending.buffer + span.offset, scratch_.data(), length);
-    packet.Length = length;
-    packet.Status = USBD_STATUS_SUCCESS;
-    pending.bytes += length;
-    ++counters.packets;
-    counters.bytes += length;
-}
-
-void BusDevice::FinishIsoTransferLocked(Pipe& pipe, PendingIsoTransfer& pending, CompletionList& done)
-{
-    auto& transfer = pending.urb->UrbIsochronousTransfer;
-    const bool in = pipe.endpoint.IsIn();
-    for (ULONG i = pending.nextPacket; i < transfer.NumberOfPackets; ++i) {
-        transfer.IsoPacket[i].Status = pending.failure;
-        if (in) {
-            transfer.IsoPacket[i].Length = 0;
-        }
-        ++pending.errors;
-    }
-    USBD_STATUS status = USBD_STATUS_SUCCESS;
-    if (pending.failure != USBD_STATUS_SUCCESS) {
-        status = pending.failure;
-    } else if (pending.errors == transfer.NumberOfPackets) {
-        status = USBD_STATUS_ISOCH_REQUEST_FAILED;
-    }
-    transfer.ErrorCount = pending.errors;
-    transfer.TransferBufferLength = pending.bytes;
-    pending.urb->UrbHeader.Status = status;
-    ++counters_[pipe.endpoint.address].transfers;
-    done.push_back({pending.irp, NtStatusFromUsbd(status)});
 }
 
 USBD_STATUS BusDevice::AbortPipeLocked(PURB urb, int64_t nowNs, CompletionList& done)
@@ -272,7 +184,7 @@ USBD_STATUS BusDevice::AbortPipeLocked(PURB urb, int64_t nowNs, CompletionList& 
         return USBD_STATUS_INVALID_PIPE_HANDLE;
     }
     // What the bus already moved stays moved: bring every stream up to now first.
-    controller_.RunScheduleLocked(nowNs);
+    controller_.AdvanceScheduleLocked(nowNs);
     for (PendingIsoTransfer& pending : pipe->pending) {
         if (pending.failure == USBD_STATUS_SUCCESS &&
             pending.nextPacket < pending.urb->UrbIsochronousTransfer.NumberOfPackets) {

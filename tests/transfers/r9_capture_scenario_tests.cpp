@@ -68,8 +68,8 @@ TEST_P(R9CaptureScenario, ReceivesEveryFrameTheClockProduced)
     // The first packet carries the frames of the service period before its slot, the last those
     // of the period before its own: from there the clock's own count says what must have come.
     const sim::devices::audio::AudioClock& clock = engine.CaptureClock();
-    const int64_t firstSlotNs = int64_t(stream.FirstFrame()) * kMillisecondNs;
-    const int64_t lastSlotNs = int64_t(stream.EndFrame()) * kMillisecondNs - c.servicePeriodNs;
+    const int64_t firstSlotNs = usb_->FrameStartNs(stream.FirstFrame());
+    const int64_t lastSlotNs = usb_->FrameStartNs(stream.EndFrame()) - c.servicePeriodNs;
     const uint64_t firstFrame = clock.FramesProducedBy(firstSlotNs - c.servicePeriodNs);
     EXPECT_EQ(stream.FramesReceived(), clock.FramesProducedBy(lastSlotNs) - firstFrame);
     const FrameCounterPattern pattern(selected.format.channels, selected.format.validBits);

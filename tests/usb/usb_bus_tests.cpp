@@ -94,8 +94,6 @@ TEST_F(BusRules, IsochronousUrbsAreCheckedAsTheStackChecksThem)
     } cases[] = {
         {"a whole frame of full packets", 8, 192, nullptr, STATUS_SUCCESS, USBD_STATUS_SUCCESS},
         {"half a frame at high speed", 4, 192, nullptr, STATUS_INVALID_PARAMETER, USBD_STATUS_INVALID_PARAMETER},
-        {"more packets than a URB may carry", 72, 192, nullptr, STATUS_INVALID_PARAMETER,
-         USBD_STATUS_INVALID_PARAMETER},
         {"an OUT packet above the maximum packet size", 8, 193, nullptr, STATUS_INVALID_PARAMETER,
          USBD_STATUS_INVALID_PARAMETER},
         {"offsets going backwards", 8, 192,
@@ -124,8 +122,50 @@ TEST_F(BusRules, IsochronousUrbsAreCheckedAsTheStackChecksThem)
     }
 }
 
+// The stack's own limits on the packets of one URB, whatever a driver's are: 255 at full speed;
+// 1024 at high speed, filling whole frames (eight packets a frame at a period of one microframe,
+// four at a period of two).
+TEST_F(UsbStackTest, PacketsPerUrbAreLimitedByBusSpeed)
+{
+    struct Endpoint {
+        UsbSpeed speed;
+        uint8_t interval;
+        USBD_PIPE_HANDLE pipe = nullptr;
+        BusDevice* device = nullptr;
+    };
+    Endpoint endpoints[] = {{UsbSpeed::Full, 1}, {UsbSpeed::High, 1}, {UsbSpeed::High, 2}};
+    for (Endpoint& endpoint : endpoints) {
+        endpoint.device = &Plug(std::make_unique<usbtest::ScriptedDevice>(
+            usbtest::StreamingDeviceDescriptors(endpoint.speed, 192, endpoint.interval), endpoint.speed));
+        Start();
+        Configure();
+        ASSERT_EQ(driver_->SelectAlternate(0, 1), STATUS_SUCCESS);
+        endpoint.pipe = driver_->FindPipe(0x01)->PipeHandle;
+        DeleteDriver();
+    }
+    const struct {
+        size_t endpoint;
+        ULONG packets;
+        bool accepted;
+    } cases[] = {
+        {0, 255, true}, {0, 256, false},
+        {1, 1024, true}, {1, 1032, false}, {1, 1020, false}, {1, 12, false},
+        {2, 1024, true}, {2, 1028, false}, {2, 4, true}, {2, 6, false},
+    };
+    for (const auto& c : cases) {
+        const Endpoint& endpoint = endpoints[c.endpoint];
+        SCOPED_TRACE(testing::Message() << (endpoint.speed == UsbSpeed::High ? "high" : "full") << " speed, interval "
+                                        << int(endpoint.interval) << ", " << c.packets << " packets");
+        IsoRequest request(endpoint.pipe, c.packets, 192, 0, usb_->CurrentFrame() + 2);
+        device_ = endpoint.device;
+        EXPECT_EQ(SendUrb(request.Urb()), c.accepted ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER);
+        EXPECT_EQ(request.Urb()->UrbHeader.Status, c.accepted ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER);
+    }
+}
+
 // A stream whose next transfer comes after its packets were due: the stack keeps the stream's
-// timing, so the packets whose (micro)frames have passed are not sent.
+// timing, so the packets whose frames have begun are not sent: the controller had fetched its
+// schedule for the frame under way before the URB arrived.
 TEST_F(UsbStackTest, StarvedStreamLosesItsLatePackets)
 {
     Plug(std::make_unique<R9Device>());
@@ -135,14 +175,14 @@ TEST_F(UsbStackTest, StarvedStreamLosesItsLatePackets)
     PUSBD_PIPE_INFORMATION pipe = driver_->FindPipe(kCaptureEndpoint);
     ASSERT_NE(pipe, nullptr);
     // The first transfer's completion is held back, so the stream is still running when the
-    // second one arrives a frame too late.
+    // second one arrives, halfway through the frame it should start in.
     device_->InjectFault(kCaptureEndpoint, PipeFault::LateCompletions(1, 5 * kMillisecond));
     std::vector<UCHAR> first(8 * pipe->MaximumPacketSize);
     std::vector<UCHAR> second(16 * pipe->MaximumPacketSize);
     const ULONG frame = usb_->CurrentFrame();
     TransferProbe probe;
     driver_->SubmitInTransfer(pipe, first.data(), ULONG(first.size()), &TransferProbe::Callback, &probe, 0);
-    machine_.RunFor(int64_t(frame + 4) * kMillisecond - machine_.Now());
+    machine_.RunFor(usb_->FrameStartNs(frame + 3) + kMillisecond / 2 - machine_.Now());
     driver_->SubmitInTransfer(pipe, second.data(), ULONG(second.size()), &TransferProbe::Callback, &probe, 0);
 
     const std::vector<TransferResult> results = probe.Wait(2);

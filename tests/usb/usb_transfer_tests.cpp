@@ -161,39 +161,68 @@ TEST_P(R9Capture, TransfersCompleteAtTheBusTimeTheirPacketsImply)
         EXPECT_EQ(results[i].status, STATUS_SUCCESS);
         EXPECT_EQ(results[i].startFrame, submittedFrame + lead + i * frames);
         EXPECT_EQ(results[i].busFrames, frames);
-        EXPECT_EQ(results[i].completedNs, int64_t(results[i].startFrame + frames) * kMillisecond);
+        EXPECT_EQ(results[i].completedNs, usb_->FrameStartNs(results[i].startFrame + frames));
         EXPECT_EQ(results[i].irql, DISPATCH_LEVEL);
         EXPECT_EQ(results[i].bytes, frames * PacketsPerFrame() * BytesPerPacket());
     }
     EXPECT_EQ(device_->Counters(kCaptureEndpoint).packets, 2 * frames * PacketsPerFrame());
 }
 
-// An explicit start frame is kept; one that has passed fails the transfer with
+// An explicit start frame is kept. One that has passed (within range) is taken, and its packets
+// in frames that have begun are late. One USBD_ISO_START_FRAME_RANGE frames away either way, or one
+// that puts packets into frames a transfer queued on the pipe occupies, fails the URB whole with
 // USBD_STATUS_BAD_START_FRAME, reported through the callback with no bytes and frame 0.
 TEST_P(R9Capture, ExplicitStartFrames)
 {
     PUSBD_PIPE_INFORMATION pipe = StartCapture();
     ASSERT_NE(pipe, nullptr);
-    std::vector<UCHAR> buffer(PacketsPerFrame() * pipe->MaximumPacketSize);
-    const ULONG now = usb_->CurrentFrame();
-    TransferProbe later;
-    ASSERT_EQ(driver_->SubmitTransfer(pipe, buffer.data(), ULONG(buffer.size()), USBD_TRANSFER_DIRECTION_IN,
-                                      &TransferProbe::Callback, &later, now + 7),
+    const ULONG frameBytes = PacketsPerFrame() * pipe->MaximumPacketSize;
+    const ULONG queuedFrame = usb_->CurrentFrame() + 20;
+    std::vector<UCHAR> queuedBuffer(2 * frameBytes);
+    TransferProbe queued;
+    ASSERT_EQ(driver_->SubmitTransfer(pipe, queuedBuffer.data(), ULONG(queuedBuffer.size()),
+                                      USBD_TRANSFER_DIRECTION_IN, &TransferProbe::Callback, &queued, queuedFrame),
               STATUS_SUCCESS);
-    const TransferResult result = later.Wait(1).at(0);
-    EXPECT_EQ(result.status, STATUS_SUCCESS);
-    EXPECT_EQ(result.startFrame, now + 7);
-    EXPECT_EQ(result.completedNs, int64_t(now + 8) * kMillisecond);
 
-    TransferProbe past;
-    ASSERT_EQ(driver_->SubmitTransfer(pipe, buffer.data(), ULONG(buffer.size()), USBD_TRANSFER_DIRECTION_IN,
-                                      &TransferProbe::Callback, &past, usb_->CurrentFrame() - 1),
-              STATUS_SUCCESS);
-    const TransferResult failed = past.Wait(1).at(0);
-    EXPECT_EQ(failed.status, STATUS_UNSUCCESSFUL);
-    EXPECT_EQ(failed.bytes, 0u);
-    EXPECT_EQ(failed.startFrame, 0u);
-    EXPECT_EQ(driver_->CheckedUrbStatus(), USBD_STATUS_BAD_START_FRAME);
+    const LONG range = USBD_ISO_START_FRAME_RANGE;
+    const struct {
+        const char* name;
+        bool fromQueued;  // the offset counts from the queued transfer's frame, else from now
+        LONG offset;
+        ULONG frames;
+        NTSTATUS status;
+        USBD_STATUS urbStatus;
+        ULONG framesSent;
+    } cases[] = {
+        {"sharing the queued transfer's last frame", true, 1, 1, STATUS_UNSUCCESSFUL, USBD_STATUS_BAD_START_FRAME, 0},
+        {"running into the queued transfer", true, -1, 2, STATUS_UNSUCCESSFUL, USBD_STATUS_BAD_START_FRAME, 0},
+        {"right after the queued transfer", true, 2, 1, STATUS_SUCCESS, USBD_STATUS_SUCCESS, 1},
+        {"ahead", false, 7, 1, STATUS_SUCCESS, USBD_STATUS_SUCCESS, 1},
+        {"beginning in the past", false, -1, 3, STATUS_SUCCESS, USBD_STATUS_SUCCESS, 1},
+        {"wholly past", false, -2, 1, STATUS_UNSUCCESSFUL, USBD_STATUS_ISOCH_REQUEST_FAILED, 0},
+        {"a whole range back", false, -range, 1, STATUS_UNSUCCESSFUL, USBD_STATUS_BAD_START_FRAME, 0},
+        {"a whole range ahead", false, range, 1, STATUS_UNSUCCESSFUL, USBD_STATUS_BAD_START_FRAME, 0},
+    };
+    std::vector<UCHAR> buffer(3 * frameBytes);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ULONG start = (c.fromQueued ? queuedFrame : usb_->CurrentFrame()) + ULONG(c.offset);
+        TransferProbe probe;
+        ASSERT_EQ(driver_->SubmitTransfer(pipe, buffer.data(), c.frames * frameBytes, USBD_TRANSFER_DIRECTION_IN,
+                                          &TransferProbe::Callback, &probe, start),
+                  STATUS_SUCCESS);
+        const TransferResult result = probe.Wait(1).at(0);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(driver_->CheckedUrbStatus(), c.urbStatus);
+        EXPECT_EQ(result.bytes, c.framesSent * PacketsPerFrame() * BytesPerPacket());
+        if (c.status == STATUS_SUCCESS) {
+            EXPECT_EQ(result.startFrame, start);
+            EXPECT_EQ(result.completedNs, usb_->FrameStartNs(start + c.frames));
+        } else {
+            EXPECT_EQ(result.startFrame, 0u);
+        }
+    }
+    EXPECT_EQ(queued.Wait(1).at(0).status, STATUS_SUCCESS);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVariants, R9Capture,
@@ -228,6 +257,8 @@ TEST_F(UsbStackTest, InjectedFaultsReachTheCompletion)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // Each case starts a stream afresh: the previous one has run dry.
+        ASSERT_EQ(driver_->ResetPipe(pipe), STATUS_SUCCESS);
         device_->InjectFault(kCaptureEndpoint, c.fault);
         TransferProbe probe;
         ASSERT_EQ(driver_->SubmitInTransfer(pipe, buffer.data(), ULONG(buffer.size()), &TransferProbe::Callback,
@@ -239,7 +270,7 @@ TEST_F(UsbStackTest, InjectedFaultsReachTheCompletion)
         ASSERT_EQ(driver_->CheckedPackets().size(), 8u);
         EXPECT_EQ(driver_->CheckedPackets()[0].Status, c.firstPacket);
         if (c.status == STATUS_SUCCESS) {
-            EXPECT_EQ(result.completedNs, int64_t(result.startFrame + 1) * kMillisecond + c.lateNs);
+            EXPECT_EQ(result.completedNs, usb_->FrameStartNs(result.startFrame + 1) + c.lateNs);
         }
     }
 }
@@ -269,7 +300,7 @@ TEST_F(UsbStackTest, SubmissionWithoutMemoryFailsAndKeepsNothing)
     EXPECT_EQ(driver_->SubmitInTransfer(pipe, hundredPackets.data(), ULONG(hundredPackets.size()),
                                         &TransferProbe::Callback, &tooLong, 0),
               STATUS_INVALID_PARAMETER)
-        << "an isochronous URB holds at most 64 packets";
+        << "the driver's isochronous URBs hold at most 64 packets";
 }
 
 // A stall halts the endpoint: the stalled transfer and every later one fail until the pipe is
