@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "sim/kernel/machine.h"
+#include "sim/usb/bus_time.h"
 
 namespace sim::devices {
 
@@ -23,6 +24,32 @@ audio::BusSpeed EngineSpeed(sim::usb::UsbSpeed speed)
 std::unique_ptr<audio::AudioClock> NewClock(uint32_t rate)
 {
     return std::make_unique<audio::AudioClock>(rate != 0 ? rate : kDefaultRate);
+}
+
+uint8_t FeedbackPeriodExponent(const sim::usb::EndpointLayout& endpoint, bool audioClass20)
+{
+    if (!audioClass20 && endpoint.refresh != 0) {
+        return std::min(endpoint.refresh, kLongestIntervalExponent);
+    }
+    return endpoint.interval > 1 ? std::min(uint8_t(endpoint.interval - 1), kLongestIntervalExponent) : 0;
+}
+
+// Before the first period since the bus started is complete, the count of the slot itself.
+audio::FeedbackTiming FeedbackTimingOf(const sim::usb::IsoSlot& slot, sim::usb::UsbSpeed speed, uint8_t exponent)
+{
+    audio::FeedbackTiming timing;
+    timing.slotStartNs = slot.startNs;
+    timing.slotEndNs = slot.startNs + slot.durationNs;
+    timing.periodStartNs = timing.slotStartNs;
+    timing.periodEndNs = timing.slotEndNs;
+    const int64_t intervals = int64_t(1) << exponent;
+    const int64_t end = int64_t(slot.busInterval) / intervals * intervals;
+    if (slot.bus != nullptr && end >= intervals) {
+        timing.periodStartNs = slot.bus->IntervalStartNs(end - intervals, speed);
+        timing.periodEndNs = slot.bus->IntervalStartNs(end, speed);
+        timing.periodIntervals = uint32_t(intervals);
+    }
+    return timing;
 }
 
 }  // namespace
@@ -120,6 +147,11 @@ std::optional<AudioEngineDevice::RunningStream> AudioEngineDevice::Describe(uint
         stream.alternate = alternateNumber;
         stream.dataEndpoint = *alternate.dataEndpoint;
         stream.feedbackEndpoint = alternate.feedbackEndpoint;
+        for (const sim::usb::EndpointLayout& endpoint : usbAlternate->endpoints) {
+            if (alternate.feedbackEndpoint && endpoint.address == *alternate.feedbackEndpoint) {
+                stream.feedbackPeriodExponent = FeedbackPeriodExponent(endpoint, Function().AudioClass20());
+            }
+        }
         stream.format = audio::StreamFormat{alternate.channels, alternate.subslotBytes, alternate.bitResolution};
         try {
             stream.format.Check();
@@ -235,7 +267,8 @@ sim::usb::IsoInData AudioEngineDevice::IsoIn(const sim::usb::IsoSlot& slot, uint
     if (capture_ && slot.endpoint == capture_->dataEndpoint) {
         data.length = engine_->OnIsoIn(slot.startNs, slot.durationNs * capture_->servicePeriodScale, buffer, capacity);
     } else if (render_ && render_->feedbackEndpoint == slot.endpoint) {
-        data.length = engine_->OnFeedbackIn(slot.startNs, buffer, capacity);
+        data.length = engine_->OnFeedbackIn(FeedbackTimingOf(slot, Speed(), render_->feedbackPeriodExponent), buffer,
+                                            capacity);
     }
     return data;
 }

@@ -11,7 +11,14 @@
 //   the alternate's Type I layout and wMaxPacketSize; alternate 0, a new configuration or a port
 //   reset stops it. An alternate whose layout the engine cannot carry streams nothing;
 // - OUT data, IN data and the feedback endpoint of the running alternates go to the engine; any
-//   other endpoint takes every packet and sends nothing.
+//   other endpoint takes every packet and sends nothing;
+// - the feedback endpoint's measurement period is its reporting period, 2^P bus intervals: P is
+//   bInterval - 1, the exponent of an isochronous endpoint's polling period at either speed (USB
+//   2.0 section 9.6.6, which Audio Class 2.0 feedback endpoints follow), or bRefresh for the synch
+//   endpoint of an Audio Class 1.0 device, which refreshes its value every 2^bRefresh frames (USB
+//   2.0 section 5.12.4.2, Audio Class 1.0 section 4.6.2.1). The device latches its count at every
+//   2^P-th SOF since the bus started, and a report carries the last complete period (when the
+//   engine counts; see FeedbackGenerator).
 //
 // The bus calls the device one call at a time under its lock. A test changes the engine (signals,
 // drift, feedback options) before streaming starts, or dates a change ahead (clocks keep changes
@@ -54,6 +61,7 @@ private:
         uint8_t alternate = 0;
         uint8_t dataEndpoint = 0;
         std::optional<uint8_t> feedbackEndpoint;
+        uint8_t feedbackPeriodExponent = 0;  // P
         int64_t servicePeriodScale = 1;  // bus intervals between data packets
         audio::StreamFormat format;
         uint32_t maxPacketBytes = 0;

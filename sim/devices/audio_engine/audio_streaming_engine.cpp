@@ -91,12 +91,20 @@ uint32_t AudioStreamingEngine::OnIsoIn(int64_t slotStartNs, int64_t periodNs, ui
     return capture_.Fill(slotStartNs, periodNs, buffer, capacity);
 }
 
-uint32_t AudioStreamingEngine::OnFeedbackIn(int64_t slotStartNs, uint8_t* buffer, uint32_t capacity)
+uint32_t AudioStreamingEngine::OnFeedbackIn(const FeedbackTiming& timing, uint8_t* buffer, uint32_t capacity)
 {
+    const int64_t slotStartNs = timing.slotStartNs;
     fifo_.DrainTo(slotStartNs);
     const int64_t levelError =
         fifo_.Configured() ? int64_t(SteeringTarget()) - int64_t(fifo_.LevelAt(slotStartNs)) : 0;
-    return feedback_.Write(renderClock_, slotStartNs, levelError, buffer, capacity);
+    return feedback_.Write(renderClock_, timing, levelError, buffer, capacity);
+}
+
+uint32_t AudioStreamingEngine::OnFeedbackIn(int64_t slotStartNs, uint8_t* buffer, uint32_t capacity)
+{
+    const int64_t intervalNs = feedback_.IntervalNs();
+    return OnFeedbackIn(FeedbackTiming{slotStartNs, slotStartNs + intervalNs, slotStartNs, slotStartNs + intervalNs, 1},
+                        buffer, capacity);
 }
 
 void AudioStreamingEngine::ResetCounters()

@@ -15,7 +15,8 @@
 //     capture data     length = OnIsoIn(slot.startNs, period, buffer, capacity), where period is
 //                      the endpoint's service interval: slot.durationNs << (bInterval - 1) at
 //                      high speed, slot.durationNs at full speed;
-//     feedback         length = OnFeedbackIn(slot.startNs, buffer, capacity).
+//     feedback         length = OnFeedbackIn(timing, buffer, capacity), the timing from the slot
+//                      and the SOFs the device saw (FeedbackTiming).
 //   The bus calls these in bus order, after their interval ended, one at a time under its lock;
 //   the engine keeps time only by the slot times it is given, never by the machine's clock.
 // - Implicit feedback: the device side needs nothing more: a host that mirrors the capture
@@ -56,6 +57,8 @@ public:
 
     void OnIsoOut(int64_t slotStartNs, const uint8_t* data, uint32_t length);
     uint32_t OnIsoIn(int64_t slotStartNs, int64_t periodNs, uint8_t* buffer, uint32_t capacity);
+    uint32_t OnFeedbackIn(const FeedbackTiming& timing, uint8_t* buffer, uint32_t capacity);
+    // The same for a report in the nominal bus interval starting at slotStartNs, measured over it.
     uint32_t OnFeedbackIn(int64_t slotStartNs, uint8_t* buffer, uint32_t capacity);
 
     // Routing and signals. Set the loopback latency before render starts: changing it forgets

@@ -30,16 +30,23 @@ int64_t FeedbackGenerator::IntervalNs() const
     return speed_ == BusSpeed::High ? kHighSpeedIntervalNs : kFullSpeedIntervalNs;
 }
 
-uint32_t FeedbackGenerator::Value(const AudioClock& clock, int64_t tNs, int64_t levelError) const
+uint32_t FeedbackGenerator::Value(const AudioClock& clock, const FeedbackTiming& timing, int64_t levelError) const
 {
     const uint32_t fraction = FractionBits();
-    const Wide scaled = Wide(clock.ScaledRateAt(tNs)) * uint64_t(IntervalNs()) << fraction;
-    const int64_t trueValue = int64_t((scaled + AudioClock::kFractionScale / 2) / AudioClock::kFractionScale);
+    int64_t rate;
+    if (measurement_ == FeedbackMeasurement::Counted) {
+        const uint64_t ticks = clock.FramesProducedBy(timing.periodEndNs) - clock.FramesProducedBy(timing.periodStartNs);
+        rate = int64_t((Wide(ticks) << fraction) / timing.periodIntervals);
+    } else {
+        const Wide scaled = Wide(clock.ScaledRateAt(timing.slotStartNs)) * uint64_t(timing.slotEndNs - timing.slotStartNs)
+                            << fraction;
+        rate = int64_t((scaled + AudioClock::kFractionScale / 2) / AudioClock::kFractionScale);
+    }
 
     const int64_t limit = int64_t(1) << (fraction - 1);
     const int64_t correction = std::clamp(levelError * int64_t(gain_), -limit, limit);
     const int64_t largest = (int64_t(1) << (8 * ReportBytes())) - 1;
-    return uint32_t(std::clamp<int64_t>(trueValue + correction, 0, largest));
+    return uint32_t(std::clamp<int64_t>(rate + correction, 0, largest));
 }
 
 uint32_t FeedbackGenerator::Garbage(uint32_t trueValue)
@@ -58,10 +65,10 @@ uint32_t FeedbackGenerator::Garbage(uint32_t trueValue)
     return word;
 }
 
-uint32_t FeedbackGenerator::Write(const AudioClock& clock, int64_t tNs, int64_t levelError, uint8_t* buffer,
-                                  uint32_t capacity)
+uint32_t FeedbackGenerator::Write(const AudioClock& clock, const FeedbackTiming& timing, int64_t levelError,
+                                  uint8_t* buffer, uint32_t capacity)
 {
-    uint32_t value = Value(clock, tNs, levelError);
+    uint32_t value = Value(clock, timing, levelError);
     if (report_ == FeedbackReport::Garbage) {
         value = Garbage(value);
     }

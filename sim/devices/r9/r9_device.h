@@ -11,7 +11,8 @@
 // What tests reach through Engine(): the render FIFO's counters and the recorder of what reached
 // the converters (RenderStats, RenderRecorder), the inputs' signals and the loopback
 // (SetInputSignal, SetLoopbackLatency), the drift (SetDriftPpm), and the feedback reports
-// (Feedback(): 4-byte 16.16 reports at full speed, garbage reports, the steering gain).
+// (Feedback(): 4-byte 16.16 reports at full speed, garbage reports, the steering gain, and reports
+// counted over the feedback endpoint's period as hardware measures them instead of the exact rate).
 #pragma once
 
 #include <cstdint>
