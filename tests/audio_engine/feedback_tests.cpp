@@ -1,7 +1,8 @@
-// The explicit feedback reports: the published formats per bus speed, the FIFO-level steering, and
-// the two options that exercise a host's acceptance rules.
+// The explicit feedback reports: the published formats per bus speed, the FIFO-level steering, the
+// two options that exercise a host's acceptance rules, and reports counted as hardware counts.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 #include <vector>
 
@@ -131,6 +132,55 @@ TEST(Feedback, GarbageIsImplausibleAndRepeatable)
             seen.insert(value);
         }
         EXPECT_GT(seen.size(), 1000u);
+    }
+}
+
+// Counted as hardware counts: the ticks of the sample clock over a period of 2^P bus intervals. A
+// report is a whole number of ticks over 2^P, within one tick of the true rate, and the reports of
+// consecutive periods add up to the ticks the clock made: their mean is off by less than one tick
+// over the whole run.
+TEST(Feedback, CountedReportsAreQuantisedAndAverageToTheTrueRate)
+{
+    const struct {
+        const char* what;
+        BusSpeed speed;
+        uint32_t rate;
+        int32_t ppm;
+        uint32_t exponent;  // P
+    } cases[] = {
+        {"44.1 kHz +317 ppm high speed over 8 microframes", BusSpeed::High, 44100, 317, 3},
+        {"48 kHz -211 ppm high speed over 1 microframe", BusSpeed::High, 48000, -211, 0},
+        {"96 kHz +73 ppm high speed over 16 microframes", BusSpeed::High, 96000, 73, 4},
+        {"44.1 kHz +250 ppm full speed 10.14 over 4 frames", BusSpeed::Full, 44100, 250, 2},
+    };
+    constexpr int kPeriods = 4000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AudioClock clock(c.rate, c.ppm);
+        AudioStreamingEngine engine(c.speed, clock);
+        engine.Feedback().SetMeasurement(FeedbackMeasurement::Counted);
+        engine.Feedback().SetGain(0);
+        const uint32_t fraction = engine.Feedback().FractionBits();
+        const int64_t intervalNs = engine.Feedback().IntervalNs();
+        const int64_t periodNs = intervalNs << c.exponent;
+        const double truth = double(c.rate) * (1 + c.ppm * 1e-6) * double(intervalNs) * 1e-9 * double(1u << fraction);
+        const uint32_t tick = (1u << fraction) >> c.exponent;
+        double sum = 0;
+        std::set<uint32_t> seen;
+        for (int64_t k = 1; k <= kPeriods; ++k) {
+            const FeedbackTiming timing{k * periodNs, k * periodNs + intervalNs, (k - 1) * periodNs, k * periodNs,
+                                        1u << c.exponent};
+            uint8_t report[4] = {};
+            const uint32_t length = engine.OnFeedbackIn(timing, report, 4);
+            uint32_t value = uint32_t(report[0]) | uint32_t(report[1]) << 8 | uint32_t(report[2]) << 16;
+            value |= length == 4 ? uint32_t(report[3]) << 24 : 0;
+            ASSERT_EQ(value % tick, 0u) << "period " << k;
+            ASSERT_LT(std::fabs(double(value) - truth), double(tick)) << "period " << k;
+            sum += value;
+            seen.insert(value);
+        }
+        EXPECT_EQ(seen.size(), 2u) << "the count jitters between two neighbours";
+        EXPECT_LT(std::fabs(sum / kPeriods - truth), double(tick) / kPeriods);
     }
 }
 

@@ -158,7 +158,7 @@ CUSBAudioCL& TransferTest::Start(std::unique_ptr<StreamingDevice> device)
 CUSBAudioCL& TransferTest::StartOn(std::unique_ptr<UsbDeviceModel> device)
 {
     Stop();
-    usb_ = std::make_unique<HostController>();
+    usb_ = std::make_unique<HostController>(busOptions_);
     BusDevice& bus = usb_->Plug(std::move(device));
     driver_ = new (NonPagedPoolNx, kDefaultPoolTag) CUSBAudioCL(NonPagedPoolNx);
     EXPECT_EQ(driver_->Init(bus.Pdo(), 16), STATUS_SUCCESS);

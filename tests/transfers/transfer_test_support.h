@@ -86,6 +86,7 @@ protected:
     void SetFeedback(ULONG value);
 
     sim::Machine machine_;
+    sim::usb::HostControllerOptions busOptions_;  // for the controller Start makes
     std::unique_ptr<sim::usb::HostController> usb_;
     StreamingDevice* device_ = nullptr;
     CUSBAudioCL* driver_ = nullptr;

@@ -62,9 +62,10 @@ std::vector<TransferResult> TransferProbe::Wait(size_t count)
     }
 }
 
-USBD_STATUS ScriptedDevice::IsoOut(const IsoSlot& slot, const uint8_t*, uint32_t length)
+USBD_STATUS ScriptedDevice::IsoOut(const IsoSlot& slot, const uint8_t* data, uint32_t length)
 {
     outLengths.push_back(length);
+    outPackets.emplace_back(data, data + length);
     outIntervals.push_back(slot.busInterval);
     return USBD_STATUS_SUCCESS;
 }

@@ -82,8 +82,7 @@ protected:
 };
 
 // A device that records what reaches it: class and vendor requests (request 0xFF stalls; IN
-// requests are answered with wLength bytes counting up from 1) and the length of every OUT
-// packet. Its IN packets take their lengths from `inLengths` in turn (0 once it runs out); packet
+// requests are answered with wLength bytes counting up from 1) and every OUT packet. Its IN packets take their lengths from `inLengths` in turn (0 once it runs out); packet
 // n is filled with the byte n+1.
 class ScriptedDevice : public sim::usb::UsbDeviceModel {
 public:
@@ -95,6 +94,7 @@ public:
 
     std::vector<uint32_t> inLengths;
     std::vector<uint32_t> outLengths;
+    std::vector<sim::usb::Bytes> outPackets;
     std::vector<uint64_t> outIntervals;  // bus interval of each OUT packet
     std::vector<sim::usb::SetupPacket> requests;
 
