@@ -102,6 +102,7 @@ public:
         Pipe* pipe = nullptr;
         PendingIsoTransfer* transfer = nullptr;
         int64_t interval = 0;
+        int64_t microframe = 0;  // where the interval begins: bus order across speeds
     };
     DuePacket NextDuePacketLocked(int64_t frame);
     // The packet crosses the bus: the device takes an OUT packet's fetched bytes or sends an IN

@@ -144,7 +144,7 @@ void HostController::AdvanceScheduleLocked(int64_t nowNs)
         BusDevice::DuePacket earliest;
         for (auto& device : devices_) {
             BusDevice::DuePacket due = device->NextDuePacketLocked(frame);
-            if (due.pipe != nullptr && (owner == nullptr || due.interval < earliest.interval)) {
+            if (due.pipe != nullptr && (owner == nullptr || due.microframe < earliest.microframe)) {
                 owner = device.get();
                 earliest = due;
             }

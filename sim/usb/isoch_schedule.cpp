@@ -42,9 +42,10 @@ BusDevice::DuePacket BusDevice::NextDuePacketLocked(int64_t frame)
                 continue;
             }
             const int64_t interval = transfer.firstInterval + int64_t(transfer.nextPacket) * pipe.period;
+            const int64_t microframe = interval * (kMicroframesPerFrame / IntervalsPerFrame(model_->Speed()));
             if (FrameOfPacket(pipe, transfer, transfer.nextPacket) < frame &&
-                (due.pipe == nullptr || interval < due.interval)) {
-                due = DuePacket{&pipe, &transfer, interval};
+                (due.pipe == nullptr || microframe < due.microframe)) {
+                due = DuePacket{&pipe, &transfer, interval, microframe};
             }
             break;
         }
