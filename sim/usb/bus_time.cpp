@@ -28,16 +28,23 @@ BusClock::BusClock(ULONG firstFrameNumber, int32_t ppm) : firstFrameNumber_(firs
 
 // Bus time runs (10^6 + ppm) / 10^6 as fast as machine time; a unit (frame or microframe) begins
 // when bus time reaches a whole multiple of its length.
+// A clock on time (the usual case, asked once a packet) needs no 128-bit arithmetic.
 int64_t BusClock::UnitsAt(int64_t nowNs, int64_t unitNs) const
 {
     if (nowNs <= 0) {
         return 0;
+    }
+    if (ppm_ == 0) {
+        return nowNs / unitNs;
     }
     return int64_t(Wide(nowNs) * (kPpmScale + ppm_) / (Wide(unitNs) * kPpmScale));
 }
 
 int64_t BusClock::UnitStartNs(int64_t unit, int64_t unitNs) const
 {
+    if (ppm_ == 0) {
+        return unit * unitNs;
+    }
     const Wide busNs = Wide(unit) * unitNs * kPpmScale;
     const Wide scale = kPpmScale + ppm_;
     return int64_t(busNs >= 0 ? (busNs + scale - 1) / scale : busNs / scale);
