@@ -23,7 +23,8 @@ std::string IrqlText(const char* function, KIRQL irql)
 void SpinAcquire(PKSPIN_LOCK lock, SimThread* self, const char* function)
 {
     ULONG_PTR owner = reinterpret_cast<ULONG_PTR>(self);
-    if (*lock == owner) {
+    // Other processors write the lock word while this one looks: the read is atomic too.
+    if (__atomic_load_n(lock, __ATOMIC_RELAXED) == owner) {
         Violation("spin lock acquired recursively", std::string(function) + " by '" + self->name +
                                                         "', which already holds it (a real machine hangs here)");
         return;

@@ -54,8 +54,9 @@ PVOID AllocateFromLookaside(GENERAL_LOOKASIDE* list, const void* key, const char
     if (!LookasideIsLive(key, function)) {
         return nullptr;
     }
-    ++list->TotalAllocates;
-    ++list->AllocateMisses;
+    // Several processors use a list at once (it takes no lock): its statistics count atomically.
+    __atomic_fetch_add(&list->TotalAllocates, 1, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&list->AllocateMisses, 1, __ATOMIC_RELAXED);
     return list->Allocate != nullptr ? list->Allocate(list->Type, list->Size, list->Tag)
                                      : ExAllocatePoolWithTag(list->Type, list->Size, list->Tag);
 }
@@ -65,8 +66,8 @@ void FreeToLookaside(GENERAL_LOOKASIDE* list, const void* key, PVOID entry, cons
     if (!LookasideIsLive(key, function)) {
         return;
     }
-    ++list->TotalFrees;
-    ++list->FreeMisses;
+    __atomic_fetch_add(&list->TotalFrees, 1, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&list->FreeMisses, 1, __ATOMIC_RELAXED);
     if (list->Free != nullptr) {
         list->Free(entry);
     } else {

@@ -142,6 +142,7 @@ TEST_F(BufferTiming, SubmittingABufferStillInFlightIsReported)
     ASSERT_EQ(Submit(0x01, first, kFrameBytes, again, usb_->CurrentFrame() + 2), STATUS_SUCCESS);
     EXPECT_EQ(again.Wait(1).at(0).status, STATUS_SUCCESS);
     EXPECT_TRUE(machine_.Verify().Reports().empty());
+    machine_.Verify().SetMode(sim::VerifierMode::Abort);
 }
 
 // A counter near its wrap, on a crystal 400 ppm fast: a stream of four one-frame transfers runs
