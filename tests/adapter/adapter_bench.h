@@ -96,6 +96,7 @@ public:
     PDEVICE_OBJECT Fdo() const;
     sim::devices::R9Device& Device() const { return *device_; }
     sim::usb::BusDevice& Bus() const { return *bus_; }
+    sim::usb::HostController& Controller() const { return *usb_; }
     const sim::pnp::DeviceNode& Node() const { return *node_; }
     sim::Machine& Machine() { return machine_; }
 

@@ -1,6 +1,7 @@
 // Capture through the product's stream engine: the R9's inputs carry the frame-counter pattern,
 // and the wave stream's buffer receives every frame once and in order, whatever length the
-// capture requests have ("IN URB Size") and however the device clock drifts.
+// capture requests have ("IN URB Size") and however the device clock drifts, at high speed and on
+// the full-speed Audio Class 1.0 variant, whose packets alternate between 44 and 45 frames at 44.1 kHz.
 #include <ostream>
 
 #include "tests/engine/engine_bench.h"
@@ -14,6 +15,7 @@ using sim::devices::audio::SignalKind;
 
 struct CaptureCase {
     const char* name;
+    R9Variant variant;
     ULONG rate;
     ULONG inUrbSize;
     int32_t ppm;
@@ -22,10 +24,12 @@ struct CaptureCase {
 void PrintTo(const CaptureCase& c, std::ostream* out) { *out << c.name; }
 
 const CaptureCase kCaptureCases[] = {
-    {"OneMillisecondRequestsAt48k", 48000, 1, 300},
-    {"EightMillisecondRequestsAt48k", 48000, 8, -300},
-    {"OneMillisecondRequestsAt44k1", 44100, 1, -250},
-    {"EightMillisecondRequestsAt96k", 96000, 8, 250},
+    {"OneMillisecondRequestsAt48k", R9Variant::HighSpeedUac2, 48000, 1, 300},
+    {"EightMillisecondRequestsAt48k", R9Variant::HighSpeedUac2, 48000, 8, -300},
+    {"OneMillisecondRequestsAt44k1", R9Variant::HighSpeedUac2, 44100, 1, -250},
+    {"EightMillisecondRequestsAt96k", R9Variant::HighSpeedUac2, 96000, 8, 250},
+    {"FullSpeedOneMillisecondRequestsAt44k1", R9Variant::FullSpeedUac1, 44100, 1, 250},
+    {"FullSpeedEightMillisecondRequestsAt48k", R9Variant::FullSpeedUac1, 48000, 8, -250},
 };
 
 class CaptureIntoRegions : public ::testing::TestWithParam<CaptureCase> {};
@@ -33,7 +37,7 @@ class CaptureIntoRegions : public ::testing::TestWithParam<CaptureCase> {};
 TEST_P(CaptureIntoRegions, EveryFrameArrivesOnceInOrder)
 {
     const CaptureCase& c = GetParam();
-    EngineBench bench({R9Variant::HighSpeedUac2, c.rate, c.inUrbSize});
+    EngineBench bench({c.variant, c.rate, c.inUrbSize});
     for (uint32_t input = 0; input < 4; ++input) {
         bench.Audio().SetInputSignal(input, InputSignal{SignalKind::FrameCounter});
     }
@@ -47,6 +51,8 @@ TEST_P(CaptureIntoRegions, EveryFrameArrivesOnceInOrder)
 
     EXPECT_EQ(statistics.captureResets, 0u);
     EXPECT_EQ(bench.Audio().CaptureStats().framesLost, 0u);
+    // Exactly what the device sent came back to the engine, none dropped on the way.
+    EXPECT_EQ(uint64_t(statistics.captureFramesReceived), bench.Audio().CaptureStats().framesSent);
     const ContinuityAnalyser& captured = bench.Stream().Captured();
     EXPECT_TRUE(captured.Continuous()) << captured.FirstBreak();
     EXPECT_EQ(captured.SilentFrames(), 0u);

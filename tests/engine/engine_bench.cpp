@@ -9,6 +9,8 @@ BenchOptions AdapterOptions(const EngineBenchOptions& options)
     BenchOptions adapter;
     adapter.variant = options.variant;
     adapter.clock = options.clock;
+    adapter.controller.clockPpm = options.busClockPpm;
+    adapter.controller.firstFrameNumber = options.firstFrameNumber;
     return adapter;
 }
 
@@ -23,6 +25,7 @@ EngineBench::EngineBench(EngineBenchOptions options) : bench_(AdapterOptions(opt
         bench_.SetDeviceSetting(u"IN URB Size", options.inUrbSize);
     }
     EXPECT_EQ(bench_.Plug(), STATUS_SUCCESS);
+    bench_.Device().Engine().Feedback().SetMeasurement(options.feedback);
     EXPECT_TRUE(bench_.Started());
     ULONG rate = 0;
     Adapter().GetSampleRate(&rate);

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 
+#include "sim/devices/audio_engine/feedback_generator.h"
 #include "tests/adapter/adapter_bench.h"
 #include "tests/engine/stand_in_wave_stream.h"
 
@@ -26,6 +28,11 @@ struct EngineBenchOptions {
     // "IN URB Size"; 0 leaves the setting absent.
     ULONG inUrbSize = 0;
     sim::ClockMode clock = sim::ClockMode::Virtual;
+    // The device counts its clock over the feedback period, as hardware does, unless a test needs
+    // the exact rate; the bus's frame clock may run off the machine's.
+    sim::devices::audio::FeedbackMeasurement feedback = sim::devices::audio::FeedbackMeasurement::Counted;
+    int32_t busClockPpm = 0;
+    std::optional<ULONG> firstFrameNumber = std::nullopt;
 };
 
 class EngineBench {
@@ -39,6 +46,7 @@ public:
     sim::devices::R9Device& Device() { return bench_.Device(); }
     sim::devices::audio::AudioStreamingEngine& Audio() { return bench_.Device().Engine(); }
     sim::usb::BusDevice& Bus() { return bench_.Bus(); }
+    sim::usb::HostController& Controller() { return bench_.Controller(); }
     sim::Machine& Machine() { return bench_.Machine(); }
     AdapterBench& Bench() { return bench_; }
 
