@@ -9,7 +9,6 @@ namespace {
 
 constexpr USHORT kPcmFormatTag = 1;
 constexpr ULONG kR9Channels = 4;
-constexpr ULONG kOneFrame = 0x10000;  // 16.16
 
 class SpinLockGuard {
 public:
@@ -73,45 +72,33 @@ void StreamChains::WaitIdle()
     KeFlushQueuedDpcs();
 }
 
-// ---- Render. ----
+// ---- Render at the nominal rate. ----
 
-RenderStream::RenderStream(CUSBAudioCL& driver, const SelectedFormat& selected, Settings settings)
+NominalRenderStream::NominalRenderStream(CUSBAudioCL& driver, const SelectedFormat& selected, ULONG requestMs,
+                                         ULONG requestsInFlight)
     : driver_(driver),
       format_(selected.format),
       pattern_(selected.format.channels, selected.format.validBits),
-      settings_(settings),
+      requestMs_(requestMs),
       nominal_(driver.GetNominalFeedback(kDirectionOut))
 {
     KeInitializeSpinLock(&lock_);
-    for (ULONG i = 0; i < settings.requestsInFlight; ++i) {
+    for (ULONG i = 0; i < requestsInFlight; ++i) {
         requests_.push_back(std::make_unique<Request>());
         requests_.back()->owner = this;
         requests_.back()->buffer.resize(selected.maxBytesPerPeriod);
     }
-    for (ULONG i = 0; settings.followFeedback && i < settings.feedbackReads; ++i) {
-        reads_.push_back(std::make_unique<Request>());
-        reads_.back()->owner = this;
-        reads_.back()->buffer.resize(driver.GetFeedbackBufferSize());
-    }
 }
 
-void RenderStream::Start()
+void NominalRenderStream::Start()
 {
     SpinLockGuard guard(lock_);
-    if (!settings_.followFeedback) {
-        latest_ = nominal_;
-        released_ = true;
-        for (auto& request : requests_) {
-            SubmitRenderLocked(*request);
-        }
-        return;
-    }
-    for (auto& read : reads_) {
-        SubmitFeedbackLocked(*read);
+    for (auto& request : requests_) {
+        SubmitLocked(*request);
     }
 }
 
-void RenderStream::Stop()
+void NominalRenderStream::Stop()
 {
     {
         SpinLockGuard guard(lock_);
@@ -120,7 +107,7 @@ void RenderStream::Stop()
     chains_.WaitIdle();
 }
 
-void RenderStream::Fill(Request& request)
+void NominalRenderStream::Fill(Request& request)
 {
     const ULONG frameBytes = format_.FrameBytes();
     const ULONG frames = request.length / frameBytes;
@@ -135,21 +122,21 @@ void RenderStream::Fill(Request& request)
 
 // The packet layout reads the feedback value again under the render interface's lock: it must
 // find the value the length was computed from.
-void RenderStream::SubmitRenderLocked(Request& request)
+void NominalRenderStream::SubmitLocked(Request& request)
 {
     StreamingInterface* render = driver_.GetStreamingInterface(kDirectionOut);
     KIRQL irql;
     KeAcquireSpinLock(&render->FeedbackLock, &irql);
-    render->FeedbackValue = latest_;
+    render->FeedbackValue = nominal_;
     KeReleaseSpinLock(&render->FeedbackLock, irql);
-    request.length = driver_.GetRenderBytes(settings_.requestMs, latest_);
+    request.length = driver_.GetRenderBytes(requestMs_, nominal_);
     if (request.length == 0 || request.length > request.buffer.size()) {
         ++failures_;
         return;
     }
     Fill(request);
-    const NTSTATUS status = driver_.SubmitRenderTransfer(request.buffer.data(), nullptr, request.length,
-                                                         settings_.requestMs, &RenderStream::RenderDone, &request);
+    const NTSTATUS status = driver_.SubmitRenderTransfer(request.buffer.data(), nullptr, request.length, requestMs_,
+                                                         &NominalRenderStream::RenderDone, &request);
     if (!NT_SUCCESS(status)) {
         ++failures_;
         return;
@@ -157,120 +144,15 @@ void RenderStream::SubmitRenderLocked(Request& request)
     chains_.Add();
 }
 
-void RenderStream::SubmitFeedbackLocked(Request& read)
-{
-    const NTSTATUS status = driver_.RecvFeedback(read.buffer.data(), ULONG(read.buffer.size()),
-                                                 &RenderStream::FeedbackDone, &read);
-    if (!NT_SUCCESS(status)) {
-        ++failures_;
-        return;
-    }
-    chains_.Add();
-}
-
-void RenderStream::RenderDone(NTSTATUS status, ULONG bytes, ULONG, PVOID context, ULONG)
+void NominalRenderStream::RenderDone(NTSTATUS status, ULONG bytes, ULONG, PVOID context, ULONG)
 {
     auto* request = static_cast<Request*>(context);
-    RenderStream& self = *request->owner;
+    NominalRenderStream& self = *request->owner;
     SpinLockGuard guard(self.lock_);
     if (!NT_SUCCESS(status) || bytes != request->length) {
         ++self.failures_;
     } else if (!self.stopping_) {
-        self.SubmitRenderLocked(*request);
-    }
-    self.chains_.Retire();
-}
-
-void RenderStream::FeedbackDone(NTSTATUS status, ULONG value, ULONG, PVOID context, ULONG)
-{
-    auto* read = static_cast<Request*>(context);
-    RenderStream& self = *read->owner;
-    SpinLockGuard guard(self.lock_);
-    if (!NT_SUCCESS(status)) {
-        ++self.failures_;
-        self.chains_.Retire();
-        return;
-    }
-    const ULONG nominal = self.nominal_;
-    if (value >= kOneFrame && value + kOneFrame >= nominal && value <= nominal + kOneFrame) {
-        self.latest_ = value;
-        ++self.feedbackAccepted_;
-    } else {
-        self.latest_ = nominal;
-        ++self.feedbackRefused_;
-    }
-    if (!self.released_ && !self.stopping_) {
-        self.released_ = true;
-        for (auto& request : self.requests_) {
-            self.SubmitRenderLocked(*request);
-        }
-    }
-    if (!self.stopping_) {
-        self.SubmitFeedbackLocked(*read);
-    }
-    self.chains_.Retire();
-}
-
-// ---- Capture. ----
-
-CaptureStream::CaptureStream(CUSBAudioCL& driver, const SelectedFormat& selected, ULONG requestsInFlight)
-    : driver_(driver), format_(selected.format), received_(selected.format.channels, selected.format.validBits)
-{
-    KeInitializeSpinLock(&lock_);
-    for (ULONG i = 0; i < requestsInFlight; ++i) {
-        requests_.push_back(std::make_unique<Request>());
-        requests_.back()->owner = this;
-        requests_.back()->buffer.resize(selected.maxBytesPerPeriod);
-    }
-}
-
-void CaptureStream::Start()
-{
-    SpinLockGuard guard(lock_);
-    for (auto& request : requests_) {
-        SubmitLocked(*request);
-    }
-}
-
-void CaptureStream::Stop()
-{
-    {
-        SpinLockGuard guard(lock_);
-        stopping_ = true;
-    }
-    chains_.WaitIdle();
-}
-
-void CaptureStream::SubmitLocked(Request& request)
-{
-    const NTSTATUS status = driver_.SubmitCaptureTransfer(request.buffer.data(), ULONG(request.buffer.size()),
-                                                          &CaptureStream::Done, &request, 0);
-    if (!NT_SUCCESS(status)) {
-        ++failures_;
-        return;
-    }
-    chains_.Add();
-}
-
-void CaptureStream::Done(NTSTATUS status, ULONG bytes, ULONG startFrame, PVOID context, ULONG busFrames)
-{
-    auto* request = static_cast<Request*>(context);
-    CaptureStream& self = *request->owner;
-    SpinLockGuard guard(self.lock_);
-    const ULONG frameBytes = self.format_.FrameBytes();
-    if (!NT_SUCCESS(status) || bytes % frameBytes != 0) {
-        ++self.failures_;
-    } else {
-        if (!self.started_) {
-            self.started_ = true;
-            self.firstFrame_ = startFrame;
-        }
-        self.endFrame_ = startFrame + busFrames;
-        self.received_.FeedBytes(request->buffer.data(), bytes / frameBytes, self.format_);
-        self.framesReceived_ += bytes / frameBytes;
-        if (!self.stopping_) {
-            self.SubmitLocked(*request);
-        }
+        self.SubmitLocked(*request);
     }
     self.chains_.Retire();
 }
