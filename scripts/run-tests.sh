@@ -22,7 +22,7 @@ build/host/bench/r9bench --benchmark_min_time=0.01 >/dev/null
 echo "== tsan: build and test the streaming scenarios"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -L transfers -j "$jobs"
+ctest --preset tsan -L "engine|asio-kernel|transfers" -j "$jobs"
 
 echo "== windows: cross-build"
 cmake --preset windows >/dev/null
