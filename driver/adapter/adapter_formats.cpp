@@ -62,7 +62,7 @@ NTSTATUS UsbAudioAdapter::ReleaseDirections(BOOLEAN in, BOOLEAN out)
 NTSTATUS UsbAudioAdapter::SetEngineCallback(IEngineCallback* callback)
 {
     if (callback != nullptr) {
-        m_EngineCallback = callback;
+        ExchangeEngineCallback(callback);
     }
     return STATUS_SUCCESS;
 }

@@ -63,16 +63,17 @@ NTSTATUS UsbAudioAdapter::SetSampleRate(ULONG rate, PULONG reregistered)
             return STATUS_DEVICE_NOT_READY;
         }
     }
-    if (m_EngineCallback == nullptr) {
+    IEngineCallback* const callback = EngineCallback();
+    if (callback == nullptr) {
         return STATUS_DEVICE_NOT_READY;
     }
 
     // The filter's data ranges carry the old rate, and its name too: the audio stack must see it go.
-    const NTSTATUS unregistered = m_EngineCallback->UnregisterSubdevice(m_Fdo);
+    const NTSTATUS unregistered = callback->UnregisterSubdevice(m_Fdo);
     if (!NT_SUCCESS(unregistered)) {
         R9_TRACE("UsbAudioAdapter::SetSampleRate: unregistration 0x%08X\n", unsigned(unregistered));
     }
-    m_EngineCallback = nullptr;
+    ExchangeEngineCallback(nullptr);
 
     NTSTATUS status = STATUS_SUCCESS;
     {

@@ -93,7 +93,7 @@ public:
 
     // For the driver's own routines and its tests.
     // The miniport that registered itself is going without its filter having been registered.
-    void ClearEngineCallback() { m_EngineCallback = nullptr; }
+    void ClearEngineCallback() { ExchangeEngineCallback(nullptr); }
     CUSBAudioCL& UsbAudio() { return m_UsbAudio; }
     bool IsOldFashionedTransfer() const { return m_OldFashioned; }
     bool IsDuplex() const { return m_Duplex; }
@@ -112,7 +112,13 @@ public:
     // and everything they depend on.
     ULONG CurrentRate() const { return m_CurrentRate; }
     ULONG PendingRate() const { return m_PendingRate; }
-    IEngineCallback* EngineCallback() const { return m_EngineCallback; }
+    // Read by the engine's DPCs while a rate change or a failed registration clears it at
+    // PASSIVE_LEVEL: every access is interlocked.
+    IEngineCallback* EngineCallback() const
+    {
+        return static_cast<IEngineCallback*>(InterlockedCompareExchangePointer(
+            reinterpret_cast<PVOID volatile*>(const_cast<IEngineCallback**>(&m_EngineCallback)), nullptr, nullptr));
+    }
     PKMUTEX ConfigurationMutex() { return &m_ConfigurationMutex; }
     StreamEngine& Engine() { return m_Engine; }
 
@@ -179,6 +185,11 @@ private:
     ULONG m_ReservedIn;
     ULONG m_ReservedOut;
     ULONG m_Exclusive;
+    IEngineCallback* ExchangeEngineCallback(IEngineCallback* callback)
+    {
+        return static_cast<IEngineCallback*>(
+            InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_EngineCallback), callback));
+    }
     IEngineCallback* m_EngineCallback;
     KMUTEX m_ConfigurationMutex;
 
