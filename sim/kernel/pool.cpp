@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "sim/kernel/verifier.h"
@@ -14,6 +15,8 @@ namespace {
 constexpr unsigned char kFreshPoolFill = 0xA5;
 constexpr unsigned char kFreedPoolFill = 0xDD;
 }  // namespace
+
+bool IsPagedPoolType(POOL_TYPE type) { return (type & 1) != 0; }
 
 std::string TagText(ULONG tag)
 {
@@ -102,6 +105,18 @@ bool Pool::IsLive(const void* address) const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return live_.count(const_cast<void*>(address)) != 0;
+}
+
+bool Pool::IsPaged(const void* address) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto after = live_.upper_bound(const_cast<void*>(address));
+    if (after == live_.begin()) {
+        return false;
+    }
+    const PoolAllocation& allocation = std::prev(after)->second;
+    const auto* start = static_cast<const char*>(allocation.address);
+    return static_cast<const char*>(address) < start + allocation.size && IsPagedPoolType(allocation.type);
 }
 
 void Pool::InjectFailure(uint64_t nth, ULONG onlyTag)
