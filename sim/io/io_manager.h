@@ -40,6 +40,16 @@ struct IrpRecord {
     std::function<void(PIRP)> userFinish;
 };
 
+// A dispatch routine's call for one stack location, until both it has returned and completion has
+// walked past that location: a routine that returns STATUS_PENDING must have marked its location
+// with IoMarkIrpPending, and which of the two happens first is up to the driver.
+struct DispatchRecord {
+    bool returnedPending = false;
+    bool walked = false;
+    bool marked = false;
+    const void* routine = nullptr;
+};
+
 class IoManager final : public MachineComponent {
 public:
     static IoManager& Current();
@@ -49,6 +59,7 @@ public:
 
     std::mutex lock;  // guards everything below and the links between device objects
     std::unordered_map<const IRP*, IrpRecord> irps;
+    std::unordered_map<const IO_STACK_LOCATION*, DispatchRecord> dispatches;
     std::map<std::u16string, PDEVICE_OBJECT> namedDevices;  // keyed by the upper-cased name
     ULONG nextGeneratedName = 1;
     KSPIN_LOCK cancelLock = 0;
