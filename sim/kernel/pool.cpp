@@ -54,7 +54,7 @@ void* Pool::Allocate(POOL_TYPE type, size_t size, ULONG tag)
     }
     std::lock_guard<std::mutex> guard(lock_);
     ++allocations_;
-    if (failCountdown_ > 0 && (failTag_ == 0 || failTag_ == tag)) {
+    if (failCountdown_ > 0 && (failTag_ == 0 || failTag_ == tag) && (!failOnlyPaged_ || IsPagedPoolType(type))) {
         if (--failCountdown_ == 0) {
             ++failures_;
             return nullptr;
@@ -119,11 +119,12 @@ bool Pool::IsPaged(const void* address) const
     return static_cast<const char*>(address) < start + allocation.size && IsPagedPoolType(allocation.type);
 }
 
-void Pool::InjectFailure(uint64_t nth, ULONG onlyTag)
+void Pool::InjectFailure(uint64_t nth, ULONG onlyTag, bool onlyPaged)
 {
     std::lock_guard<std::mutex> guard(lock_);
     failCountdown_ = nth;
     failTag_ = onlyTag;
+    failOnlyPaged_ = onlyPaged;
 }
 
 uint64_t Pool::AllocationCount() const

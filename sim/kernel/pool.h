@@ -48,8 +48,8 @@ public:
     bool IsPaged(const void* address) const;
 
     // The nth allocation from now (1 = the next one) fails; 0 cancels. With a tag filter only
-    // allocations of that tag count.
-    void InjectFailure(uint64_t nth, ULONG onlyTag = 0);
+    // allocations of that tag count; with onlyPaged only those from paged pool.
+    void InjectFailure(uint64_t nth, ULONG onlyTag = 0, bool onlyPaged = false);
     uint64_t AllocationCount() const;  // successful and failed, since the machine started
     uint64_t FailedCount() const;
 
@@ -69,6 +69,7 @@ private:
     uint64_t failures_ = 0;
     uint64_t failCountdown_ = 0;
     ULONG failTag_ = 0;
+    bool failOnlyPaged_ = false;
     AllocationHook hook_;
 };
 
