@@ -6,37 +6,12 @@
 #include "driver/adapter/usb_audio_adapter.h"
 #include "tests/adapter/adapter_bench.h"
 #include "tests/faults/fault_sweep.h"
+#include "tests/faults/start_outcome.h"
 
 namespace faulttest {
 namespace {
 
 using adaptertest::AdapterBench;
-
-// Where a failed start may leave things, and what a start that went on must have done.
-void ExpectWholeOrNothing(AdapterBench& bench, NTSTATUS status)
-{
-    if (!NT_SUCCESS(status)) {
-        EXPECT_FALSE(bench.Started());
-        EXPECT_TRUE(bench.FilterNames().empty());
-        return;
-    }
-    ASSERT_TRUE(bench.Started());
-    ULONG rate = 0;
-    EXPECT_EQ(bench.Adapter().GetSampleRate(&rate), STATUS_SUCCESS);
-    EXPECT_EQ(rate, 44100u);
-    EXPECT_EQ(bench.Device().CurrentRate(0), 44100u);
-    // The wave filter needs the port, the miniport and the filter description; without them the
-    // device offers only its private interface, and the start still succeeds.
-    const std::vector<std::u16string> filters = bench.FilterNames();
-    EXPECT_TRUE(filters.empty() || filters == std::vector<std::u16string>{u"wave_44100"});
-}
-
-void ExpectNoReports(sim::Machine& machine)
-{
-    for (const std::string& report : machine.Verify().Reports()) {
-        ADD_FAILURE() << report;
-    }
-}
 
 TEST(AllocationSweep, DeviceStart)
 {
