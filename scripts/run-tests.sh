@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds and tests the host build, runs the same
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, and cross-builds the Windows
-# package, checks the driver image and runs the device access library's checks under Wine.
+# tests under AddressSanitizer and UndefinedBehaviorSanitizer, replays the fuzz targets' corpora and
+# fuzzes each briefly, cross-builds the Windows package, checks the driver image and runs the device
+# access library's checks under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,11 @@ done
 
 echo "== host: the benchmarks run"
 build/host/bench/r9bench --benchmark_min_time=0.01 >/dev/null
+
+echo "== fuzz: build, replay the corpora, fuzz each target briefly"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz -j "$jobs"
 
 echo "== windows: cross-build"
 cmake --preset windows >/dev/null
