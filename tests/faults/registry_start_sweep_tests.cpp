@@ -5,7 +5,7 @@
 // pulled and the driver unloads.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,7 +35,8 @@ constexpr uint8_t kFiller = 0xEE;
 Bytes Cut(ULONG value, size_t length)
 {
     Bytes cut(length, kFiller);
-    std::memcpy(cut.data(), &value, std::min(length, sizeof value));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+    std::copy_n(bytes, std::min(length, sizeof value), cut.begin());
     return cut;
 }
 

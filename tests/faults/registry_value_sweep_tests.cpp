@@ -4,6 +4,7 @@
 // its length and every byte the driver does not own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ constexpr uint8_t kFiller = 0xEE;
 Bytes Cut(const Bytes& bytes, size_t length)
 {
     Bytes cut(length, kFiller);
-    std::memcpy(cut.data(), bytes.data(), std::min(length, bytes.size()));
+    std::copy_n(bytes.begin(), std::min(length, bytes.size()), cut.begin());
     return cut;
 }
 
@@ -118,7 +119,7 @@ TEST_F(RegistryValueSweep, SavedFormats)
             EXPECT_EQ(std::memcmp(&format, &saved, sizeof format), 0);
             EXPECT_EQ(rewritten, STATUS_SUCCESS);
             Bytes expected = written;
-            const ULONG rates[2] = {96000, 96000 * saved.Format.nBlockAlign};
+            const ULONG rates[2] = {96000, 96000u * saved.Format.nBlockAlign};
             std::memcpy(expected.data() + 12, rates, sizeof rates);
             EXPECT_EQ(after.data, expected);
         }
