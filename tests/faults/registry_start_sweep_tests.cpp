@@ -51,8 +51,9 @@ bool DsdOffered(AdapterBench& bench)
 }
 
 // A setting, a value that changes what the start does, and how to see that it did (read) or that
-// the default holds (not read). "Initialized" and "SampleRate" are not optional: data too short to
-// hold them fails the start.
+// the default holds (not read). Settings are read from their first four bytes whatever their type,
+// except "IN URB Size", which must be a REG_DWORD. "Initialized" and "SampleRate" are not optional:
+// data too short to hold them fails the start.
 struct Setting {
     const char* name;
     const char16_t* value;
@@ -60,13 +61,14 @@ struct Setting {
     ULONG data;
     std::function<void(AdapterBench& bench, bool read)> expect;
     bool required = false;
+    bool dwordOnly = false;
 };
 
 const Setting kSettings[] = {
     {"ForceOldFashionedTransfer", u"ForceOldFashionedTransfer", NTDDI_WIN10, 1,
      [](AdapterBench&, bool read) { EXPECT_EQ(g_DriverTuning.outPacketsPerRequest, read ? 2u : 8u); }},
     {"IN URB Size", u"IN URB Size", NTDDI_WIN10, 5,
-     [](AdapterBench&, bool read) { EXPECT_EQ(g_DriverTuning.inPacketsPerRequest, read ? 5u : 1u); }},
+     [](AdapterBench&, bool read) { EXPECT_EQ(g_DriverTuning.inPacketsPerRequest, read ? 5u : 1u); }, false, true},
     {"DSDNativeModeSupported", u"DSDNativeModeSupported", NTDDI_WIN10, 0,
      [](AdapterBench& bench, bool read) { EXPECT_EQ(DsdOffered(bench), !read); }},
     {"gDumpCapture", u"gDumpCapture", NTDDI_WIN10, 2,
@@ -92,7 +94,7 @@ TEST(RegistryStartSweep, SettingsOfEveryTypeAndLength)
                 sim::registry::MachineRegistry().SetValue(kHardwareKey, setting.value, type,
                                                           Cut(setting.data, length));
                 const NTSTATUS status = bench.Plug();
-                const bool read = length >= sizeof(ULONG);
+                const bool read = length >= sizeof(ULONG) && (!setting.dwordOnly || type == REG_DWORD);
                 if (setting.required && !read) {
                     EXPECT_EQ(status, STATUS_OBJECT_TYPE_MISMATCH);
                     ExpectWholeOrNothing(bench, status);
