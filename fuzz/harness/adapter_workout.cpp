@@ -1,6 +1,7 @@
 #include "fuzz/harness/adapter_workout.h"
 
 #include "driver/adapter/adapter_extension.h"
+#include "fuzz/harness/format_bounds.h"
 
 namespace fuzz {
 
@@ -41,14 +42,12 @@ void WorkOutAdapter(IUsbAudioAdapter& adapter, const std::vector<ULONG>& rates)
         adapter.SetSampleRate(rate, &reregistered);
     }
     for (ULONG pin = 0; pin < kPinsAsked; ++pin) {
-        ULONG channels = 2;
-        ULONG minBits = 16;
-        ULONG maxBits = 32;
-        ULONG minRate = 8000;
-        ULONG maxRate = 768000;
-        adapter.GetPinCapabilities(pin, &channels, &minBits, &maxBits, &minRate, &maxRate);
-        channels = 2;
-        adapter.GetPinFormatRange(pin, &channels, &minBits, &maxBits, &minRate, &maxRate);
+        FormatBounds capabilities;
+        adapter.GetPinCapabilities(pin, &capabilities.channels, &capabilities.minBits, &capabilities.maxBits,
+                                   &capabilities.minRate, &capabilities.maxRate);
+        FormatBounds range;
+        adapter.GetPinFormatRange(pin, &range.channels, &range.minBits, &range.maxBits, &range.minRate,
+                                  &range.maxRate);
     }
     adapter.SetDsdMode(1);
     adapter.SetDsdMode(0);

@@ -5,6 +5,7 @@
 #include "driver/usbaudio/clock_entity.h"
 #include "driver/usbaudio/feature_unit.h"
 #include "driver/usbaudio/usb_audio_cl.h"
+#include "fuzz/harness/format_bounds.h"
 
 namespace fuzz {
 
@@ -93,24 +94,18 @@ void AskAboutDirection(CUSBAudioCL& driver, ULONG direction)
     if (driver.GetStreamingInterface(direction) == nullptr) {
         return;
     }
-    ULONG maxChannels = 0;
-    ULONG minBits = 0;
-    ULONG maxBits = 0;
-    ULONG minRate = 0;
-    ULONG maxRate = 0;
-    driver.GetFormatCapabilities(direction, &maxChannels, &minBits, &maxBits, &minRate, &maxRate);
+    FormatBounds capabilities;
+    driver.GetFormatCapabilities(direction, &capabilities.channels, &capabilities.minBits, &capabilities.maxBits,
+                                 &capabilities.minRate, &capabilities.maxRate);
     for (ULONG rate : kRates) {
         ULONG channels = 0;
         ULONG bits = 0;
         driver.GetStreamFormat(direction, kPcm, rate, &channels, &bits);
     }
     SelectEachAlternate(driver, direction, driver.GetCurrentRate());
-    ULONG channels = 2;
-    minBits = 16;
-    maxBits = 32;
-    minRate = 8000;
-    maxRate = 768000;
-    driver.MatchDataRange(direction, &channels, &minBits, &maxBits, &minRate, &maxRate);
+    FormatBounds wanted;
+    driver.MatchDataRange(direction, &wanted.channels, &wanted.minBits, &wanted.maxBits, &wanted.minRate,
+                          &wanted.maxRate);
 }
 
 }  // namespace
