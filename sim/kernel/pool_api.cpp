@@ -134,6 +134,8 @@ void ExFreePool(PVOID P)
 void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PALLOCATE_FUNCTION Allocate, PFREE_FUNCTION Free,
                                      ULONG Flags, SIZE_T Size, ULONG Tag, USHORT Depth)
 {
+    // Entries are taken and returned at DISPATCH_LEVEL, through the list's head.
+    sim::RequireResident(Lookaside, "non-paged lookaside list", __func__);
     POOL_TYPE type = (Flags & POOL_NX_ALLOCATION) != 0 ? NonPagedPoolNx : NonPagedPool;
     InitializeLookaside(&Lookaside->L, Lookaside, Allocate, Free, type, Size, Tag, Depth);
     KeInitializeSpinLock(&Lookaside->Lock);

@@ -53,6 +53,14 @@ void InitializeEvent(POOL_TYPE pool)
     ExFreePoolWithTag(event, kTestTag);
 }
 
+void InitializeNonPagedLookaside(POOL_TYPE pool)
+{
+    auto* list = From<NPAGED_LOOKASIDE_LIST>(pool);
+    ExInitializeNPagedLookasideList(list, nullptr, nullptr, POOL_NX_ALLOCATION, 64, kTestTag, 0);
+    ExDeleteNPagedLookasideList(list);
+    ExFreePoolWithTag(list, kTestTag);
+}
+
 // MmBuildMdlForNonPagedPool promises the pages can never go: on paged pool that is a lie.
 void DescribeAsNonPaged(POOL_TYPE pool)
 {
@@ -139,6 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
     Verifier, MemoryRules,
     ::testing::Values(Case{"SpinLock", AcquireSpinLock, kResidentRule}, Case{"Dpc", QueueDpc, kResidentRule},
                       Case{"Timer", InitializeTimer, kResidentRule}, Case{"Event", InitializeEvent, kResidentRule},
+                      Case{"NonPagedLookasideList", InitializeNonPagedLookaside, kResidentRule},
                       Case{"MdlForNonPagedPool", DescribeAsNonPaged, kResidentRule},
                       Case{"Urb", SubmitUrb, kResidentRule}, Case{"UrbTransferBuffer", SubmitTransferBuffer, kResidentRule},
                       Case{"PagedFreeAtDispatchLevel", FreeAtDispatchLevel, kFreeRule},
