@@ -66,6 +66,10 @@ public:
     // Told when the last file object opened on a device has been closed; Plug and Play waits for
     // this before it sends the remove request of a surprise-removed device.
     std::function<void(PDEVICE_OBJECT)> lastFileClosed;
+    // Told, from a system worker thread, when the last device object of a driver whose unload was
+    // held back has gone: Windows unloads the driver then (the I/O manager checks for a pending
+    // unload whenever the last reference of a deleted device object goes).
+    std::function<void(const std::u16string& service)> heldBackUnloadDue;
 };
 
 std::u16string UpcaseName(const std::u16string& name);
