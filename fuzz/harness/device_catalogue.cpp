@@ -58,7 +58,7 @@ void InstallDriverForCatalogue()
     for (const CatalogueDevice& device : DeviceCatalogue()) {
         ids.push_back(HardwareId(device.descriptors));
     }
-    sim::pnp::InstallDriver({u"tvr9audio", &DriverEntry, ids});
+    sim::pnp::InstallDriver({u"TVR9AUDIO", &DriverEntry, ids});
 }
 
 }  // namespace fuzz

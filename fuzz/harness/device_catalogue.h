@@ -20,8 +20,8 @@ struct CatalogueDevice {
 
 const std::vector<CatalogueDevice>& DeviceCatalogue();
 
-// Installs tvr9audio on the current machine for every device of the catalogue, as its INF would
-// list their hardware IDs.
+// Installs tvr9audio, as the package's service "TVR9AUDIO", on the current machine for every device
+// of the catalogue, as its INF would list their hardware IDs.
 void InstallDriverForCatalogue();
 
 }  // namespace fuzz
