@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     sim::Machine machine;
     fuzz::InstallDriverForCatalogue();
     sim::usb::HostController usb;
-    auto device = std::make_unique<fuzz::FuzzedPacketsDevice>(variant, fuzz::PacketScript(script.data(), script.size()));
+    auto device = std::make_unique<fuzz::FuzzedPacketsDevice>(variant, fuzz::ByteScript(script.data(), script.size()));
     sim::pnp::PlugResult plugged = sim::pnp::PlugDevice(usb, std::move(device));
     if (IUsbAudioAdapter* started = fuzz::StartedAdapter(plugged.device)) {
         auto& adapter = *static_cast<UsbAudioAdapter*>(started);

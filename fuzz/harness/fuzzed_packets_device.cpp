@@ -22,22 +22,6 @@ constexpr uint8_t kSteps = 5;
 
 }  // namespace
 
-bool PacketScript::Next(uint8_t& byte)
-{
-    if (used_ == size_) {
-        return false;
-    }
-    byte = data_[used_++];
-    return true;
-}
-
-uint8_t PacketScript::NextOr(uint8_t otherwise)
-{
-    uint8_t byte = otherwise;
-    Next(byte);
-    return byte;
-}
-
 USBD_STATUS FuzzedPacketsDevice::NextStatus()
 {
     return kPacketStatuses[script_.NextOr(0) % (sizeof kPacketStatuses / sizeof kPacketStatuses[0])];

@@ -5,29 +5,14 @@
 // script is used up the device is honest again.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
+#include "fuzz/harness/byte_script.h"
 #include "sim/devices/r9/r9_device.h"
 
 namespace fuzz {
 
-class PacketScript {
-public:
-    PacketScript(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-    bool Next(uint8_t& byte);
-    uint8_t NextOr(uint8_t otherwise);
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t used_ = 0;
-};
-
 class FuzzedPacketsDevice : public sim::devices::R9Device {
 public:
-    FuzzedPacketsDevice(sim::devices::R9Variant variant, PacketScript script)
+    FuzzedPacketsDevice(sim::devices::R9Variant variant, ByteScript script)
         : R9Device(variant), script_(script)
     {
     }
@@ -38,7 +23,7 @@ public:
 private:
     USBD_STATUS NextStatus();
 
-    PacketScript script_;
+    ByteScript script_;
 };
 
 }  // namespace fuzz

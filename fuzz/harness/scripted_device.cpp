@@ -8,22 +8,6 @@ enum class Step : uint8_t { Honest, Stall, Cut, Corrupt, Stretch, Replace, Count
 
 }  // namespace
 
-bool ReplyScript::Next(uint8_t& byte)
-{
-    if (used_ >= size_) {
-        return false;
-    }
-    byte = data_[used_++];
-    return true;
-}
-
-uint8_t ReplyScript::NextOr(uint8_t otherwise)
-{
-    uint8_t byte = otherwise;
-    Next(byte);
-    return byte;
-}
-
 sim::usb::ControlReply ReplyScript::Answer(sim::usb::ControlReply honest, uint16_t wLength)
 {
     uint8_t choice = 0;

@@ -8,25 +8,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz/harness/byte_script.h"
 #include "sim/devices/audio_class/audio_class_device.h"
 
 namespace fuzz {
 
-// The script's bytes, consumed front to back.
-class ReplyScript {
+class ReplyScript : ByteScript {
 public:
-    ReplyScript(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    using ByteScript::ByteScript;
 
     // The answer the device gives for a request with this wLength, given the honest one.
     sim::usb::ControlReply Answer(sim::usb::ControlReply honest, uint16_t wLength);
-
-private:
-    bool Next(uint8_t& byte);
-    uint8_t NextOr(uint8_t otherwise);
-
-    const uint8_t* data_;
-    size_t size_;
-    size_t used_ = 0;
 };
 
 class ScriptedDevice : public sim::devices::AudioClassDevice {
