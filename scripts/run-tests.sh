@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds and tests the host build, runs the same
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer and the streaming scenarios under
-# ThreadSanitizer, and cross-builds the Windows package, checks the driver image and runs the
-# device access library's checks under Wine.
+# ThreadSanitizer, replays the fuzz targets' corpora and fuzzes each briefly, cross-builds the
+# Windows package, checks the driver image and runs the device access library's checks under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +23,11 @@ echo "== tsan: build and test the streaming scenarios"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -L "engine|asio-kernel|transfers" -j "$jobs"
+
+echo "== fuzz: build, replay the corpora, fuzz each target briefly"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz -j "$jobs"
 
 echo "== windows: cross-build"
 cmake --preset windows >/dev/null

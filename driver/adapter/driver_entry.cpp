@@ -64,8 +64,17 @@ NTSTATUS NTAPI StartDevice(PDEVICE_OBJECT deviceObject, PIRP, PRESOURCELIST)
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT physicalDeviceObject)
 {
     PAGED_CODE();
-    return PcAddAdapterDevice(driverObject, physicalDeviceObject, StartDevice, kMaxObjects,
-                              PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
+    const NTSTATUS status = PcAddAdapterDevice(driverObject, physicalDeviceObject, StartDevice, kMaxObjects,
+                                               PORT_CLASS_DEVICE_EXTENSION_SIZE + sizeof(AdapterExtension));
+    if (NT_SUCCESS(status)) {
+        // PortCls has just attached the new FDO on top of the stack. The removal hook takes the
+        // extension's mutex for every remove request, also for one that follows a start that
+        // failed before StartDevice ran: the mutex must exist as long as the device object.
+        PDEVICE_OBJECT fdo = IoGetAttachedDeviceReference(physicalDeviceObject);
+        KeInitializeMutex(&GetAdapterExtension(fdo)->mutex, 0);
+        ObDereferenceObject(fdo);
+    }
+    return status;
 }
 
 // IRQL: PASSIVE_LEVEL. Removal starts with the first of these requests: from then on new work is

@@ -57,8 +57,10 @@ NTSTATUS RegisterWaveSubdevice(PDEVICE_OBJECT deviceObject, UsbAudioAdapter* ada
         // PcRegisterSubdevice takes the name as a non-const string; it does not write to it.
         status = PcRegisterSubdevice(deviceObject, const_cast<PWSTR>(name), port);
         if (!NT_SUCCESS(status)) {
-            // The miniport registered itself with the adapter in Init and goes with the port below.
+            // PortCls did not take the port: the miniport registered itself with the adapter in
+            // Init, and it and the port hold each other. Undone, both go with the releases below.
             adapter->ClearEngineCallback();
+            UnbindUsbWaveMiniport(miniport);
         }
     }
     if (!NT_SUCCESS(status)) {

@@ -30,8 +30,8 @@ PUCHAR AsioStream::RequestData(PIRP irp)
     if (irp->MdlAddress == nullptr) {
         return nullptr;
     }
-    const auto priority = MM_PAGE_PRIORITY(g_DriverTuning.mapPriority);
-    return static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, priority));
+    // A ULONG: the priority may carry MdlMappingNoExecute, which no MM_PAGE_PRIORITY value holds.
+    return static_cast<PUCHAR>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, g_DriverTuning.mapPriority));
 }
 
 ULONG AsioStream::RequestLength(PIRP irp)

@@ -46,7 +46,14 @@ void ChainCounter::Retire()
 
 NTSTATUS ChainCounter::WaitForZero(PLARGE_INTEGER timeout)
 {
-    return KeWaitForSingleObject(&m_Zero, Executive, KernelMode, FALSE, timeout);
+    const NTSTATUS status = KeWaitForSingleObject(&m_Zero, Executive, KernelMode, FALSE, timeout);
+    // The chain that ended last set the event with the lock held, and may not have let go of it
+    // yet; once the lock is ours it has, and whoever waited may free the counter (a removal frees
+    // the adapter right after its directions stopped).
+    KLOCK_QUEUE_HANDLE lock;
+    KeAcquireInStackQueuedSpinLock(&m_Lock, &lock);
+    KeReleaseInStackQueuedSpinLock(&lock);
+    return status;
 }
 
 StreamEngine::StreamEngine(UsbAudioAdapter& adapter)

@@ -31,6 +31,12 @@ UsbWaveMiniport::UsbWaveMiniport() : m_References(1), m_Port(nullptr), m_Adapter
 
 UsbWaveMiniport::~UsbWaveMiniport() { ReleaseBindings(); }
 
+void UnbindUsbWaveMiniport(PMINIPORTWAVECYCLIC miniport)
+{
+    PAGED_CODE();
+    static_cast<UsbWaveMiniport*>(miniport)->ReleaseBindings();
+}
+
 void UsbWaveMiniport::ReleaseBindings()
 {
     if (m_Adapter != nullptr) {

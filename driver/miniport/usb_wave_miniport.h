@@ -16,6 +16,12 @@
 // returned interface; STATUS_INSUFFICIENT_RESOURCES when the pool has no room.
 NTSTATUS CreateUsbWaveMiniport(POOL_TYPE poolType, PMINIPORTWAVECYCLIC* miniport);
 
+// IRQL: PASSIVE_LEVEL. A miniport bound by its port's Init holds the port, and the port holds it;
+// PortCls undoes that when the subdevice is unregistered. For a port whose registration failed,
+// nobody will: the miniport lets go of its port and its adapter, so that both objects go with the
+// caller's last references.
+void UnbindUsbWaveMiniport(PMINIPORTWAVECYCLIC miniport);
+
 class UsbWaveStream;
 
 // The object's own unknown: identity and reference count of the whole miniport.
@@ -77,14 +83,15 @@ public:
     // The stored device power state (1 = D0 after Init), for the driver's tests.
     ULONG PowerState() const { return m_PowerState; }
 
+    // Drops the references Init took on the port and the adapter.
+    void ReleaseBindings();
+
 private:
     ~UsbWaveMiniport();
 
     // A direction's stream with its guard held, or null with nothing held. Leave with LeaveStream.
     UsbWaveStream* EnterStream(StreamDirection direction);
     void LeaveStream(StreamDirection direction);
-
-    void ReleaseBindings();
 
     LONG m_References;
     PPORTWAVECYCLIC m_Port;

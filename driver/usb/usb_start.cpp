@@ -224,6 +224,14 @@ NTSTATUS CUSBCL::ReadConfigurationDescriptor()
         R9_TRACE("CUSBCL: configuration set of %u bytes, wTotalLength %u\n", unsigned(returned), unsigned(totalLength));
         return STATUS_NOT_SUPPORTED;
     }
+    // Everything after this reads the set by its own wTotalLength (the model, the stack's parsing
+    // functions): a device that answered the full read with another one than the header read
+    // would have them read past the buffer.
+    if (m_ConfigurationDescriptor->wTotalLength != totalLength) {
+        R9_TRACE("CUSBCL: wTotalLength changed from %u to %u\n", unsigned(totalLength),
+                 unsigned(m_ConfigurationDescriptor->wTotalLength));
+        return STATUS_NOT_SUPPORTED;
+    }
     return STATUS_SUCCESS;
 }
 

@@ -49,6 +49,10 @@ private:
     void FreeRange(PUCHAR range) const;
 };
 
+// One request's way through clock selectors to the clock sources on their inputs (defined with
+// the selector's requests).
+class ClockWalk;
+
 class CUSBAudioClockSelector : public CUSBAudioClockEntity {
 public:
     using CUSBAudioClockEntity::CUSBAudioClockEntity;
@@ -72,12 +76,21 @@ public:
     ULONG GetInputCount() const;
 
 private:
-    friend class SelectorNesting;
-
     // The clock entity on input `input` (0-based), or null when there is none.
     CUSBAudioClockEntity* InputClock(ULONG input) const;
 
-    // Calls under way on this selector: a selector that names itself as an input, directly or
-    // through other selectors, would otherwise recurse without end.
-    volatile LONG m_ActiveCalls = 0;
+    // The requests as one step of a walk that may have come through other selectors.
+    NTSTATUS GetSampleRate(ULONG* rate, ClockWalk& walk);
+    NTSTATUS GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit, ClockWalk& walk);
+    NTSTATUS IsSampleRateSupported(ULONG rate, ClockWalk& walk);
+    NTSTATUS SetSampleRate(ULONG rate, ClockWalk& walk);
+    bool IsValid(ClockWalk& walk);
+    // The same request on an input's clock: a selector carries on the walk, a source ends it.
+    static NTSTATUS InputSampleRate(CUSBAudioClockEntity* clock, ULONG* rate, ClockWalk& walk);
+    static NTSTATUS InputSampleRateRange(CUSBAudioClockEntity* clock, ULONG* low, ULONG* high, ULONG lowerLimit,
+                                         ULONG upperLimit, ClockWalk& walk);
+    static NTSTATUS InputSupportsSampleRate(CUSBAudioClockEntity* clock, ULONG rate, ClockWalk& walk);
+    static NTSTATUS InputSetSampleRate(CUSBAudioClockEntity* clock, ULONG rate, ClockWalk& walk);
+    static bool InputIsValid(CUSBAudioClockEntity* clock, ClockWalk& walk);
+    static CUSBAudioClockSelector* AsSelector(CUSBAudioClockEntity* clock);
 };

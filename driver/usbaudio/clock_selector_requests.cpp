@@ -7,29 +7,70 @@
 
 using namespace usbaudio;
 
-// Counts a call on a selector for as long as it runs. A chain of selectors is walked once per call,
-// so more nested calls than any real device needs mean that the selectors form a loop.
-class SelectorNesting {
+// The descriptors decide where a request goes: a selector may name other selectors or itself as
+// inputs, in chains and loops of any length, with up to 255 inputs each. Every level of a walk is a
+// frame on a kernel stack of a few pages, and every clock it reaches costs requests to the device,
+// so a walk is bounded in both. Real devices put at most a selector or two before their sources.
+class ClockWalk {
 public:
-    explicit SelectorNesting(CUSBAudioClockSelector* selector) : m_Selector(selector)
-    {
-        m_Allowed = InterlockedIncrement(&m_Selector->m_ActiveCalls) <= kMaximumNesting;
-        if (!m_Allowed) {
-            R9_TRACE("CUSBAudioClockSelector %lu: its inputs lead back to it\n",
-                     static_cast<unsigned long>(m_Selector->GetId()));
-        }
-    }
-    ~SelectorNesting() { InterlockedDecrement(&m_Selector->m_ActiveCalls); }
-    SelectorNesting(const SelectorNesting&) = delete;
-    SelectorNesting& operator=(const SelectorNesting&) = delete;
+    ClockWalk() = default;
+    ClockWalk(const ClockWalk&) = delete;
+    ClockWalk& operator=(const ClockWalk&) = delete;
 
-    bool Allowed() const { return m_Allowed; }
+    // A selector's step; false when it lies deeper than any real chain of selectors.
+    bool Enter(const CUSBAudioClockSelector* selector)
+    {
+        if (m_Depth >= kMaximumDepth) {
+            R9_TRACE("CUSBAudioClockSelector %lu: selectors nested deeper than %lu, or in a loop\n",
+                     static_cast<unsigned long>(selector->GetId()), static_cast<unsigned long>(kMaximumDepth));
+            return false;
+        }
+        ++m_Depth;
+        return true;
+    }
+    void Leave() { --m_Depth; }
+    // One more input's clock asked; false once the walk has asked as many as it may.
+    bool Visit()
+    {
+        if (m_Visits >= kMaximumVisits) {
+            R9_TRACE("ClockWalk: more than %lu clocks asked\n", static_cast<unsigned long>(kMaximumVisits));
+            return false;
+        }
+        ++m_Visits;
+        return true;
+    }
 
 private:
-    static constexpr LONG kMaximumNesting = 8;
-    CUSBAudioClockSelector* m_Selector;
-    bool m_Allowed;
+    static constexpr ULONG kMaximumDepth = 4;
+    // Two selectors with all 255 inputs taken.
+    static constexpr ULONG kMaximumVisits = 512;
+    ULONG m_Depth = 0;
+    ULONG m_Visits = 0;
 };
+
+namespace {
+
+// A selector's part of a walk, from its first step to its last.
+class WalkStep {
+public:
+    WalkStep(ClockWalk& walk, const CUSBAudioClockSelector* selector) : m_Walk(walk), m_Entered(walk.Enter(selector)) {}
+    ~WalkStep()
+    {
+        if (m_Entered) {
+            m_Walk.Leave();
+        }
+    }
+    WalkStep(const WalkStep&) = delete;
+    WalkStep& operator=(const WalkStep&) = delete;
+
+    bool Allowed() const { return m_Entered; }
+
+private:
+    ClockWalk& m_Walk;
+    bool m_Entered;
+};
+
+}  // namespace
 
 CUSBAudioClockEntity* CUSBAudioClockSelector::InputClock(ULONG input) const
 {
@@ -37,6 +78,43 @@ CUSBAudioClockEntity* CUSBAudioClockSelector::InputClock(ULONG input) const
         return nullptr;
     }
     return CUSBAudioClockEntity::FromEntity(GetOwner()->FindEntity(GetSourceId(input)));
+}
+
+CUSBAudioClockSelector* CUSBAudioClockSelector::AsSelector(CUSBAudioClockEntity* clock)
+{
+    return clock->GetSubtype() == kAc2ClockSelector ? static_cast<CUSBAudioClockSelector*>(clock) : nullptr;
+}
+
+NTSTATUS CUSBAudioClockSelector::InputSampleRate(CUSBAudioClockEntity* clock, ULONG* rate, ClockWalk& walk)
+{
+    CUSBAudioClockSelector* selector = AsSelector(clock);
+    return selector != nullptr ? selector->GetSampleRate(rate, walk) : clock->GetSampleRate(rate);
+}
+
+NTSTATUS CUSBAudioClockSelector::InputSampleRateRange(CUSBAudioClockEntity* clock, ULONG* low, ULONG* high,
+                                                      ULONG lowerLimit, ULONG upperLimit, ClockWalk& walk)
+{
+    CUSBAudioClockSelector* selector = AsSelector(clock);
+    return selector != nullptr ? selector->GetSampleRateRange(low, high, lowerLimit, upperLimit, walk)
+                               : clock->GetSampleRateRange(low, high, lowerLimit, upperLimit);
+}
+
+NTSTATUS CUSBAudioClockSelector::InputSupportsSampleRate(CUSBAudioClockEntity* clock, ULONG rate, ClockWalk& walk)
+{
+    CUSBAudioClockSelector* selector = AsSelector(clock);
+    return selector != nullptr ? selector->IsSampleRateSupported(rate, walk) : clock->IsSampleRateSupported(rate);
+}
+
+NTSTATUS CUSBAudioClockSelector::InputSetSampleRate(CUSBAudioClockEntity* clock, ULONG rate, ClockWalk& walk)
+{
+    CUSBAudioClockSelector* selector = AsSelector(clock);
+    return selector != nullptr ? selector->SetSampleRate(rate, walk) : clock->SetSampleRate(rate);
+}
+
+bool CUSBAudioClockSelector::InputIsValid(CUSBAudioClockEntity* clock, ClockWalk& walk)
+{
+    CUSBAudioClockSelector* selector = AsSelector(clock);
+    return selector != nullptr ? selector->IsValid(walk) : clock->IsValid();
 }
 
 // IRQL: PASSIVE_LEVEL.
@@ -74,12 +152,46 @@ NTSTATUS CUSBAudioClockSelector::SelectInput(ULONG position)
                                          sizeof(value), &value);
 }
 
-// IRQL: PASSIVE_LEVEL.
+// IRQL: PASSIVE_LEVEL for the requests below; each starts a walk of its own.
 NTSTATUS CUSBAudioClockSelector::GetSampleRate(ULONG* rate)
 {
     PAGED_CODE();
-    SelectorNesting nesting(this);
-    if (!nesting.Allowed()) {
+    ClockWalk walk;
+    return GetSampleRate(rate, walk);
+}
+
+NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit)
+{
+    PAGED_CODE();
+    ClockWalk walk;
+    return GetSampleRateRange(low, high, lowerLimit, upperLimit, walk);
+}
+
+NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG rate)
+{
+    PAGED_CODE();
+    ClockWalk walk;
+    return IsSampleRateSupported(rate, walk);
+}
+
+NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG rate)
+{
+    PAGED_CODE();
+    ClockWalk walk;
+    return SetSampleRate(rate, walk);
+}
+
+bool CUSBAudioClockSelector::IsValid()
+{
+    PAGED_CODE();
+    ClockWalk walk;
+    return IsValid(walk);
+}
+
+NTSTATUS CUSBAudioClockSelector::GetSampleRate(ULONG* rate, ClockWalk& walk)
+{
+    WalkStep step(walk, this);
+    if (!step.Allowed() || !walk.Visit()) {
         return STATUS_NOT_SUPPORTED;
     }
     ULONG input = 0;
@@ -88,31 +200,30 @@ NTSTATUS CUSBAudioClockSelector::GetSampleRate(ULONG* rate)
         return status;
     }
     CUSBAudioClockEntity* clock = InputClock(input);
-    return clock != nullptr ? clock->GetSampleRate(rate) : STATUS_NOT_SUPPORTED;
+    return clock != nullptr ? InputSampleRate(clock, rate, walk) : STATUS_NOT_SUPPORTED;
 }
 
-// IRQL: PASSIVE_LEVEL.
-NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit)
+NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit,
+                                                    ClockWalk& walk)
 {
-    PAGED_CODE();
     if (low == nullptr || high == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
     *low = 0;
     *high = 0;
-    SelectorNesting nesting(this);
-    if (!nesting.Allowed()) {
+    WalkStep step(walk, this);
+    if (!step.Allowed()) {
         return STATUS_NOT_SUPPORTED;
     }
     NTSTATUS status = STATUS_NOT_SUPPORTED;
     for (ULONG input = 0; input < GetInputCount(); ++input) {
         CUSBAudioClockEntity* clock = InputClock(input);
-        if (clock == nullptr) {
+        if (clock == nullptr || !walk.Visit()) {
             return STATUS_NOT_SUPPORTED;
         }
         ULONG inputLow = 0;
         ULONG inputHigh = 0;
-        status = clock->GetSampleRateRange(&inputLow, &inputHigh, lowerLimit, upperLimit);
+        status = InputSampleRateRange(clock, &inputLow, &inputHigh, lowerLimit, upperLimit, walk);
         if (inputLow != 0 && (*low == 0 || inputLow < *low)) {
             *low = inputLow;
         }
@@ -123,21 +234,19 @@ NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(ULONG* low, ULONG* high, ULO
     return status;
 }
 
-// IRQL: PASSIVE_LEVEL.
-NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG rate)
+NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG rate, ClockWalk& walk)
 {
-    PAGED_CODE();
-    SelectorNesting nesting(this);
-    if (!nesting.Allowed()) {
+    WalkStep step(walk, this);
+    if (!step.Allowed()) {
         return STATUS_NOT_SUPPORTED;
     }
     NTSTATUS status = STATUS_NOT_SUPPORTED;
     for (ULONG input = 0; input < GetInputCount(); ++input) {
         CUSBAudioClockEntity* clock = InputClock(input);
-        if (clock == nullptr) {
+        if (clock == nullptr || !walk.Visit()) {
             return STATUS_NOT_SUPPORTED;
         }
-        status = clock->IsSampleRateSupported(rate);
+        status = InputSupportsSampleRate(clock, rate, walk);
         if (NT_SUCCESS(status)) {
             return status;
         }
@@ -145,24 +254,23 @@ NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG rate)
     return status;
 }
 
-// IRQL: PASSIVE_LEVEL. The first input whose clock takes the rate is selected; a selector whose
-// inputs all refuse leaves the clocks as the last attempt left them.
-NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG rate)
+// The first input whose clock takes the rate is selected; a selector whose inputs all refuse leaves
+// the clocks as the last attempt left them.
+NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG rate, ClockWalk& walk)
 {
-    PAGED_CODE();
-    SelectorNesting nesting(this);
-    if (!nesting.Allowed()) {
+    WalkStep step(walk, this);
+    if (!step.Allowed()) {
         return STATUS_NOT_SUPPORTED;
     }
     NTSTATUS status = STATUS_NOT_SUPPORTED;
     for (ULONG input = 0; input < GetInputCount(); ++input) {
         CUSBAudioClockEntity* clock = InputClock(input);
-        if (clock == nullptr) {
+        if (clock == nullptr || !walk.Visit()) {
             return STATUS_NOT_SUPPORTED;
         }
-        status = clock->IsSampleRateSupported(rate);
+        status = InputSupportsSampleRate(clock, rate, walk);
         if (NT_SUCCESS(status)) {
-            status = clock->SetSampleRate(rate);
+            status = InputSetSampleRate(clock, rate, walk);
         }
         if (NT_SUCCESS(status)) {
             status = SelectInput(input + 1);
@@ -174,12 +282,10 @@ NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG rate)
     return status;
 }
 
-// IRQL: PASSIVE_LEVEL.
-bool CUSBAudioClockSelector::IsValid()
+bool CUSBAudioClockSelector::IsValid(ClockWalk& walk)
 {
-    PAGED_CODE();
-    SelectorNesting nesting(this);
-    if (!nesting.Allowed()) {
+    WalkStep step(walk, this);
+    if (!step.Allowed() || !walk.Visit()) {
         return false;
     }
     ULONG input = 0;
@@ -187,5 +293,5 @@ bool CUSBAudioClockSelector::IsValid()
         return false;
     }
     CUSBAudioClockEntity* clock = InputClock(input);
-    return clock != nullptr && clock->IsValid();
+    return clock != nullptr && InputIsValid(clock, walk);
 }

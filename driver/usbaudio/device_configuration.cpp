@@ -106,17 +106,20 @@ PUSBD_PIPE_INFORMATION CUSBAudioCL::LookUpPipe(const USB_ENDPOINT_DESCRIPTOR* en
 // Devices state isochronous intervals the driver cannot serve: above 2^(4-1) microframes a high-
 // speed packet would cover more than a millisecond, and a full-speed isochronous endpoint has one
 // packet per frame whatever it says. The corrected interval is what all packet arithmetic uses.
+UCHAR CUSBAudioCL::ServableInterval(UCHAR interval) const
+{
+    if (!IsHighSpeed()) {
+        return 1;
+    }
+    return interval == 0 ? UCHAR(1) : (interval > kHighSpeedLongestInterval ? UCHAR(kHighSpeedLongestInterval) : interval);
+}
+
 void CUSBAudioCL::CheckPipeInterval(PUSBD_PIPE_INFORMATION pipe) const
 {
     if (pipe->PipeType != UsbdPipeTypeIsochronous) {
         return;
     }
-    UCHAR corrected = pipe->Interval;
-    if (IsHighSpeed()) {
-        corrected = corrected == 0 ? 1 : (corrected > kHighSpeedLongestInterval ? kHighSpeedLongestInterval : corrected);
-    } else {
-        corrected = 1;
-    }
+    const UCHAR corrected = ServableInterval(pipe->Interval);
     if (corrected != pipe->Interval) {
         R9_TRACE("CUSBAudioCL: endpoint 0x%02X interval %u taken as %u\n", unsigned(pipe->EndpointAddress),
                  unsigned(pipe->Interval), unsigned(corrected));

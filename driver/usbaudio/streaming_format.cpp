@@ -54,8 +54,11 @@ CUSBAudioCL::PacketFigures CUSBAudioCL::ComputePacketFigures(const StreamingInte
     if (!Streams(channels, bits, rate) || alternate.DataEndpoint == nullptr) {
         return figures;
     }
-    // The pipe carries the interval as corrected when it was looked up.
-    const ULONG interval = record->DataPipe != nullptr ? record->DataPipe->Interval : alternate.DataEndpoint->bInterval;
+    // Only isochronous pipes had their interval corrected when they were looked up; a data endpoint
+    // of another type (a device may declare anything) is held to the same limits, or its interval
+    // would scale the packet figures past any meaning.
+    const ULONG interval =
+        ServableInterval(record->DataPipe != nullptr ? record->DataPipe->Interval : alternate.DataEndpoint->bInterval);
     figures.Interval = interval <= 1 ? 1 : ULONG(1) << (interval - 1);
     figures.BytesPerSampleFrame = channels * (bits / 8);
     const ULONGLONG framesTimesIntervals = ULONGLONG(rate) * figures.Interval;

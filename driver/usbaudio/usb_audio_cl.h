@@ -189,6 +189,8 @@ private:
     PUSBD_INTERFACE_LIST_ENTRY CreateAudioInterfaceList(LONG* count);
     NTSTATUS RefreshInterfacePipes(StreamingInterface* record);
     PUSBD_PIPE_INFORMATION LookUpPipe(const USB_ENDPOINT_DESCRIPTOR* endpoint, NTSTATUS* status);
+    // The isochronous interval exponent the packet arithmetic can serve at this bus speed.
+    UCHAR ServableInterval(UCHAR interval) const;
     void CheckPipeInterval(PUSBD_PIPE_INFORMATION pipe) const;
     bool QualifiesAudioClass20(const AlternateSetting& alternate, USHORT formatTag) const;
     bool QualifiesAudioClass10(StreamingInterface* record, ULONG alternate, USHORT formatTag, ULONG rate);

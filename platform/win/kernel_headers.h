@@ -103,6 +103,18 @@ extern "C" NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject,
 #define POOL_NX_ALLOCATION 512
 #endif
 
+// Later kits declare the priority of MmMapLockedPagesSpecifyCache, and so of the
+// MmGetSystemAddressForMdlSafe macro, as a ULONG: an MM_PAGE_PRIORITY with MdlMapping* flags OR'd
+// in, which no value of this mingw-w64's MM_PAGE_PRIORITY enumeration can hold. The same export,
+// taking the priority as they do.
+inline PVOID MmMapLockedPagesSpecifyCache(PMDLX MemoryDescriptorList, KPROCESSOR_MODE AccessMode,
+                                          MEMORY_CACHING_TYPE CacheType, PVOID BaseAddress,
+                                          ULONG BugCheckOnFailure, ULONG Priority)
+{
+    return MmMapLockedPagesSpecifyCache(MemoryDescriptorList, AccessMode, CacheType, BaseAddress, BugCheckOnFailure,
+                                        static_cast<MM_PAGE_PRIORITY>(Priority));
+}
+
 // ZwQueryKey's KeyNameInformation record, which wdm.h of this mingw-w64 does not declare.
 typedef struct _KEY_NAME_INFORMATION {
     ULONG NameLength;

@@ -56,8 +56,28 @@ _DEVOBJ_EXTENSION::_DEVOBJ_EXTENSION(sim::io::DriverRecord& owner, ULONG extensi
     owner.AddRef();
 }
 
+namespace {
+
+// The unload that the device object's last reference held back, on a system worker thread: the
+// reference may go at any IRQL, an unload routine runs at PASSIVE_LEVEL.
+struct HeldBackUnload {
+    WORK_QUEUE_ITEM item;
+    std::function<void(const std::u16string&)> unload;
+    std::u16string service;
+
+    static void Run(PVOID parameter)
+    {
+        auto* self = static_cast<HeldBackUnload*>(parameter);
+        self->unload(self->service);
+        delete self;
+    }
+};
+
+}  // namespace
+
 _DEVOBJ_EXTENSION::~_DEVOBJ_EXTENSION()
 {
+    HeldBackUnload* due = nullptr;
     {
         IoManager& io = IoManager::Current();
         std::lock_guard<std::mutex> held(io.lock);
@@ -67,8 +87,16 @@ _DEVOBJ_EXTENSION::~_DEVOBJ_EXTENSION()
                 break;
             }
         }
+        if (driver.unloadHeldBack && driver.object.DeviceObject == nullptr && io.heldBackUnloadDue) {
+            driver.unloadHeldBack = false;
+            due = new HeldBackUnload{{}, io.heldBackUnloadDue, driver.serviceName};
+        }
     }
     sim::Machine::Current().Objects().Release(&driver);
+    if (due != nullptr) {
+        ExInitializeWorkItem(&due->item, &HeldBackUnload::Run, due);
+        ExQueueWorkItem(&due->item, DelayedWorkQueue);
+    }
 }
 
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, PUNICODE_STRING DeviceName,

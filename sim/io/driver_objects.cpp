@@ -132,6 +132,9 @@ NTSTATUS UnloadDriver(PDRIVER_OBJECT driverObject)
         return STATUS_INVALID_DEVICE_REQUEST;  // a driver without an unload routine stays loaded
     }
     if (UnloadMustWait(driver)) {
+        IoManager& io = IoManager::Current();
+        std::lock_guard<std::mutex> held(io.lock);
+        driver.unloadHeldBack = true;
         return STATUS_DEVICE_BUSY;
     }
     CalleeFrame frame("unload routine");

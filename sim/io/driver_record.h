@@ -23,6 +23,9 @@ struct DriverRecord final : KernelObject {
     std::u16string registryPath;  // \Registry\Machine\System\CurrentControlSet\Services\<service>
     UNICODE_STRING registryPathString{};
     bool unloaded = false;
+    // An unload was refused because a device object of the driver was still referenced; it
+    // happens once that object goes.
+    bool unloadHeldBack = false;
 };
 
 DriverRecord& RecordOf(PDRIVER_OBJECT driver);

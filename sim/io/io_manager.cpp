@@ -64,8 +64,8 @@ void CalleeFrame::Check(const void* routine) const
                << thread->spinLocksHeld << " spin lock(s); it was called at IRQL " << int(irql) << " holding "
                << spinLocks;
         Report("IRQL not restored", detail.str());
-        thread->irql = irql;
         thread->spinLocksHeld = spinLocks;
+        SetThreadIrql(thread, irql);
     }
 }
 

@@ -40,6 +40,16 @@ struct IrpRecord {
     std::function<void(PIRP)> userFinish;
 };
 
+// A dispatch routine's call for one stack location, until both it has returned and completion has
+// walked past that location: a routine that returns STATUS_PENDING must have marked its location
+// with IoMarkIrpPending, and which of the two happens first is up to the driver.
+struct DispatchRecord {
+    bool returnedPending = false;
+    bool walked = false;
+    bool marked = false;
+    const void* routine = nullptr;
+};
+
 class IoManager final : public MachineComponent {
 public:
     static IoManager& Current();
@@ -49,12 +59,17 @@ public:
 
     std::mutex lock;  // guards everything below and the links between device objects
     std::unordered_map<const IRP*, IrpRecord> irps;
+    std::unordered_map<const IO_STACK_LOCATION*, DispatchRecord> dispatches;
     std::map<std::u16string, PDEVICE_OBJECT> namedDevices;  // keyed by the upper-cased name
     ULONG nextGeneratedName = 1;
     KSPIN_LOCK cancelLock = 0;
     // Told when the last file object opened on a device has been closed; Plug and Play waits for
     // this before it sends the remove request of a surprise-removed device.
     std::function<void(PDEVICE_OBJECT)> lastFileClosed;
+    // Told, from a system worker thread, when the last device object of a driver whose unload was
+    // held back has gone: Windows unloads the driver then (the I/O manager checks for a pending
+    // unload whenever the last reference of a deleted device object goes).
+    std::function<void(const std::u16string& service)> heldBackUnloadDue;
 };
 
 std::u16string UpcaseName(const std::u16string& name);

@@ -10,6 +10,17 @@ namespace sim::io {
 
 std::string IrpText(const IRP* irp) { return "IRP " + Describe(irp); }
 
+void ForgetDispatchesLocked(IoManager& io, const IRP* irp, CCHAR stackCount)
+{
+    if (io.dispatches.empty()) {
+        return;
+    }
+    const auto* locations = reinterpret_cast<const IO_STACK_LOCATION*>(irp + 1);
+    for (int i = 0; i < stackCount; ++i) {
+        io.dispatches.erase(&locations[i]);
+    }
+}
+
 void FreeTrackedIrp(PIRP irp)
 {
     IoManager& io = IoManager::Current();
@@ -18,6 +29,7 @@ void FreeTrackedIrp(PIRP irp)
         std::lock_guard<std::mutex> held(io.lock);
         fromPool = io.irps[irp].fromPool;
         io.irps.erase(irp);
+        ForgetDispatchesLocked(io, irp, irp->StackCount);
     }
     if (fromPool) {
         ExFreePoolWithTag(irp, kIrpTag);
@@ -52,6 +64,7 @@ void IoInitializeIrp(PIRP Irp, USHORT PacketSize, CCHAR StackSize)
     const uint64_t changes = record.changes + 1;
     record = IrpRecord{};
     record.changes = changes;
+    sim::io::ForgetDispatchesLocked(io, Irp, StackSize);
 }
 
 PIRP IoAllocateIrp(CCHAR StackSize, BOOLEAN ChargeQuota)

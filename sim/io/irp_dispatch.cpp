@@ -110,6 +110,63 @@ const char* CompletionViolation(IoManager& io, const IRP* irp, std::string& deta
     return nullptr;
 }
 
+void ReportUnmarkedPending(const void* routine, const IRP* irp)
+{
+    sim::io::Report("STATUS_PENDING returned without IoMarkIrpPending",
+                    "dispatch routine " + sim::io::Describe(routine) + " for " + sim::io::IrpText(irp));
+}
+
+// The dispatch routine has returned `status` for `location`.
+void EndDispatch(IoManager& io, const IRP* irp, const IO_STACK_LOCATION* location, NTSTATUS status,
+                 const void* routine)
+{
+    bool unmarked = false;
+    {
+        std::lock_guard<std::mutex> held(io.lock);
+        auto found = io.dispatches.find(location);
+        if (found == io.dispatches.end()) {
+            return;
+        }
+        sim::io::DispatchRecord& record = found->second;
+        if (status == STATUS_PENDING && !record.walked) {
+            record.returnedPending = true;
+            record.routine = routine;
+            return;
+        }
+        unmarked = status == STATUS_PENDING && !record.marked;
+        io.dispatches.erase(found);
+    }
+    if (unmarked) {
+        ReportUnmarkedPending(routine, irp);
+    }
+}
+
+// Completion is passing `location`, whose SL_PENDING_RETURNED is as the driver (or completion
+// below it) left it.
+void WalkPastDispatch(IoManager& io, const IRP* irp, const IO_STACK_LOCATION* location)
+{
+    const bool marked = (location->Control & SL_PENDING_RETURNED) != 0;
+    const void* routine = nullptr;
+    {
+        std::lock_guard<std::mutex> held(io.lock);
+        auto found = io.dispatches.find(location);
+        if (found == io.dispatches.end()) {
+            return;
+        }
+        sim::io::DispatchRecord& record = found->second;
+        if (!record.returnedPending) {
+            record.walked = true;
+            record.marked = marked;
+            return;
+        }
+        routine = record.routine;
+        io.dispatches.erase(found);
+    }
+    if (!marked) {
+        ReportUnmarkedPending(routine, irp);
+    }
+}
+
 }  // namespace
 
 NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
@@ -144,9 +201,14 @@ NTSTATUS IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(Irp);
     location->DeviceObject = DeviceObject;
     PDRIVER_DISPATCH dispatch = DeviceObject->DriverObject->MajorFunction[location->MajorFunction];
+    {
+        std::lock_guard<std::mutex> held(io.lock);
+        io.dispatches[location] = sim::io::DispatchRecord{};
+    }
     sim::io::CalleeFrame frame("dispatch routine");
     NTSTATUS status = dispatch(DeviceObject, Irp);
     frame.Check(reinterpret_cast<const void*>(dispatch));
+    EndDispatch(io, Irp, location, status, reinterpret_cast<const void*>(dispatch));
     return status;
 }
 
@@ -165,6 +227,7 @@ void IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost)
     for (; Irp->CurrentLocation <= Irp->StackCount + 1;
          ++location, Irp->CurrentLocation++, Irp->Tail.Overlay.CurrentStackLocation++) {
         Irp->PendingReturned = (location->Control & SL_PENDING_RETURNED) != 0 ? TRUE : FALSE;
+        WalkPastDispatch(io, Irp, location);
         if (!Invokes(location, Irp)) {
             // No routine at this level: the caller above sees the pending mark as if it had
             // marked the IRP itself.

@@ -8,6 +8,8 @@
 
 namespace sim::io {
 
+class IoManager;
+
 // "Irp " in a pool dump.
 constexpr ULONG kIrpTag = ' prI';
 
@@ -15,6 +17,9 @@ std::string IrpText(const IRP* irp);
 
 // Forgets the IRP and, if IoAllocateIrp made it, returns it to the pool.
 void FreeTrackedIrp(PIRP irp);
+
+// Forgets the dispatch records of the IRP's stack locations (it is freed or starts over).
+void ForgetDispatchesLocked(IoManager& io, const IRP* irp, CCHAR stackCount);
 
 // The I/O manager's part of completion, once every stack location has been walked: a thread IRP
 // reports its result to its caller and is freed; any other IRP should never get here.

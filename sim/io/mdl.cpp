@@ -48,6 +48,7 @@ void MmBuildMdlForNonPagedPool(PMDL MemoryDescriptorList)
 {
     PMDL mdl = MemoryDescriptorList;
     PVOID address = MmGetMdlVirtualAddress(mdl);
+    sim::RequireResident(address, "buffer", __func__);
     PFN_NUMBER first = reinterpret_cast<ULONG_PTR>(mdl->StartVa) >> PAGE_SHIFT;
     ULONG pages = ADDRESS_AND_SIZE_TO_SPAN_PAGES(address, mdl->ByteCount);
     for (ULONG page = 0; page < pages; ++page) {

@@ -56,6 +56,7 @@ bool WaitIsLegal(SimThread* self, const LARGE_INTEGER* timeout, const char* func
 
 void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State)
 {
+    sim::RequireResident(Event, "event", __func__);
     InitializeHeader(&Event->Header,
                      Type == NotificationEvent ? sim::kEventNotificationObject : sim::kEventSynchronizationObject,
                      State ? 1 : 0);
@@ -88,6 +89,7 @@ LONG KeReadStateEvent(PRKEVENT Event)
 
 void KeInitializeSemaphore(PRKSEMAPHORE Semaphore, LONG Count, LONG Limit)
 {
+    sim::RequireResident(Semaphore, "semaphore", __func__);
     InitializeHeader(&Semaphore->Header, sim::kSemaphoreObject, Count);
     Semaphore->Limit = Limit;
 }
@@ -118,6 +120,7 @@ LONG KeReadStateSemaphore(PRKSEMAPHORE Semaphore)
 
 void KeInitializeMutex(PRKMUTEX Mutex, ULONG Level)
 {
+    sim::RequireResident(Mutex, "mutex", __func__);
     InitializeHeader(&Mutex->Header, sim::kMutantObject, 1);
     Mutex->OwnerThread = nullptr;
     Mutex->Abandoned = FALSE;

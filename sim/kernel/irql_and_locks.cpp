@@ -22,6 +22,7 @@ std::string IrqlText(const char* function, KIRQL irql)
 
 void SpinAcquire(PKSPIN_LOCK lock, SimThread* self, const char* function)
 {
+    sim::RequireResident(lock, "spin lock", function);
     ULONG_PTR owner = reinterpret_cast<ULONG_PTR>(self);
     // Other processors write the lock word while this one looks: the read is atomic too.
     if (__atomic_load_n(lock, __ATOMIC_RELAXED) == owner) {
@@ -73,7 +74,7 @@ void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql)
         Violation("IRQL lowered by KeRaiseIrql", IrqlText(__func__, self->irql) + " to " + std::to_string(NewIrql));
     }
     *OldIrql = self->irql;
-    self->irql = NewIrql;
+    sim::SetThreadIrql(self, NewIrql);
 }
 
 void KeLowerIrql(KIRQL NewIrql)
@@ -85,7 +86,7 @@ void KeLowerIrql(KIRQL NewIrql)
     if (NewIrql < DISPATCH_LEVEL && self->spinLocksHeld > 0) {
         Violation("IRQL lowered below DISPATCH_LEVEL while holding a spin lock", IrqlText(__func__, NewIrql));
     }
-    self->irql = NewIrql;
+    sim::SetThreadIrql(self, NewIrql);
 }
 
 KIRQL KeRaiseIrqlToDpcLevel()
@@ -112,7 +113,7 @@ void KeAcquireSpinLock(PKSPIN_LOCK SpinLock, PKIRQL OldIrql)
         Violation("IRQL too high", IrqlText(__func__, self->irql));
     }
     *OldIrql = self->irql;
-    self->irql = DISPATCH_LEVEL;
+    sim::SetThreadIrql(self, DISPATCH_LEVEL);
     SpinAcquire(SpinLock, self, __func__);
 }
 
@@ -120,7 +121,7 @@ void KeReleaseSpinLock(PKSPIN_LOCK SpinLock, KIRQL NewIrql)
 {
     SimThread* self = sim::RequireCurrentThread(__func__);
     if (SpinRelease(SpinLock, self, __func__)) {
-        self->irql = NewIrql;
+        sim::SetThreadIrql(self, NewIrql);
     }
 }
 
@@ -140,6 +141,7 @@ BOOLEAN KeTryToAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock)
 {
     SimThread* self = sim::RequireCurrentThread(__func__);
     RequireDispatchLevel(self, __func__);
+    sim::RequireResident(SpinLock, "spin lock", __func__);
     ULONG_PTR expected = 0;
     if (!__atomic_compare_exchange_n(SpinLock, &expected, reinterpret_cast<ULONG_PTR>(self), false,
                                      __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {

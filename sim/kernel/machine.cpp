@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "sim/kernel/processor.h"
 
@@ -129,6 +130,35 @@ SimThread* RequireCurrentThread(const char* function)
     return thread;
 }
 
+void SetThreadIrql(SimThread* thread, KIRQL irql)
+{
+    const bool wasRaised = thread->irql >= DISPATCH_LEVEL;
+    const bool raised = irql >= DISPATCH_LEVEL;
+    if (thread->isProcessor || wasRaised == raised) {
+        thread->irql = irql;
+        return;
+    }
+    Machine& machine = Machine::Current();
+    Processor& processor = machine.ProcessorOf(thread);
+    if (raised) {
+        // The DPC running on this processor interrupted the thread; it goes on once that returns.
+        for (;;) {
+            {
+                auto held = machine.Dispatcher().Lock();
+                if (processor.TryRaiseLocked()) {
+                    break;
+                }
+            }
+            std::this_thread::yield();
+        }
+        thread->irql = irql;
+        return;
+    }
+    thread->irql = irql;
+    auto held = machine.Dispatcher().Lock();
+    processor.LowerLocked();
+}
+
 void Machine::RunFor(int64_t nanoseconds)
 {
     LARGE_INTEGER interval;
@@ -154,6 +184,11 @@ bool Machine::QueueDpcLocked(KDPC* dpc, PVOID argument1, PVOID argument2)
 }
 
 bool Machine::RemoveDpcLocked(KDPC* dpc) { return Processor::RemoveLocked(dpc); }
+
+Processor& Machine::ProcessorOf(const SimThread* thread)
+{
+    return *processors_[thread->processorNumber % ProcessorCount()];
+}
 
 namespace {
 struct FlushMarker {

@@ -81,6 +81,7 @@ public:
     ULONG ProcessorCount() const { return ULONG(processors_.size()); }
     bool QueueDpcLocked(KDPC* dpc, PVOID argument1, PVOID argument2);
     bool RemoveDpcLocked(KDPC* dpc);
+    Processor& ProcessorOf(const SimThread* thread);
     void FlushDpcs();
     void QueueWorkItem(PWORK_QUEUE_ITEM item);
 
@@ -118,6 +119,11 @@ private:
     std::string debuggerOutput_;
     std::string traceOutput_;
 };
+
+// Every change of a thread's IRQL goes through here, so that its processor holds off its DPCs
+// while the thread is at DISPATCH_LEVEL or above (see processor.h). Processors themselves run at
+// DISPATCH_LEVEL while they run DPCs and are not counted.
+void SetThreadIrql(SimThread* thread, KIRQL irql);
 
 // The thread on which a kernel call runs; reports a call from a host thread the machine does not
 // know and returns null then.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 #include "sim/kernel/verifier.h"
@@ -14,6 +15,8 @@ namespace {
 constexpr unsigned char kFreshPoolFill = 0xA5;
 constexpr unsigned char kFreedPoolFill = 0xDD;
 }  // namespace
+
+bool IsPagedPoolType(POOL_TYPE type) { return (type & 1) != 0; }
 
 std::string TagText(ULONG tag)
 {
@@ -51,7 +54,7 @@ void* Pool::Allocate(POOL_TYPE type, size_t size, ULONG tag)
     }
     std::lock_guard<std::mutex> guard(lock_);
     ++allocations_;
-    if (failCountdown_ > 0 && (failTag_ == 0 || failTag_ == tag)) {
+    if (failCountdown_ > 0 && (failTag_ == 0 || failTag_ == tag) && (!failOnlyPaged_ || IsPagedPoolType(type))) {
         if (--failCountdown_ == 0) {
             ++failures_;
             return nullptr;
@@ -104,11 +107,24 @@ bool Pool::IsLive(const void* address) const
     return live_.count(const_cast<void*>(address)) != 0;
 }
 
-void Pool::InjectFailure(uint64_t nth, ULONG onlyTag)
+bool Pool::IsPaged(const void* address) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto after = live_.upper_bound(const_cast<void*>(address));
+    if (after == live_.begin()) {
+        return false;
+    }
+    const PoolAllocation& allocation = std::prev(after)->second;
+    const auto* start = static_cast<const char*>(allocation.address);
+    return static_cast<const char*>(address) < start + allocation.size && IsPagedPoolType(allocation.type);
+}
+
+void Pool::InjectFailure(uint64_t nth, ULONG onlyTag, bool onlyPaged)
 {
     std::lock_guard<std::mutex> guard(lock_);
     failCountdown_ = nth;
     failTag_ = onlyTag;
+    failOnlyPaged_ = onlyPaged;
 }
 
 uint64_t Pool::AllocationCount() const

@@ -79,7 +79,7 @@ void FreeToLookaside(GENERAL_LOOKASIDE* list, const void* key, PVOID entry, cons
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
 {
     sim::SimThread* self = sim::RequireCurrentThread(__func__);
-    bool paged = (PoolType & 1) != 0;
+    bool paged = sim::IsPagedPoolType(PoolType);
     if ((paged && self->irql > APC_LEVEL) || self->irql > DISPATCH_LEVEL) {
         Machine::Current().Verify().Report("pool allocated at the wrong IRQL",
                                            std::string(paged ? "paged" : "non-paged") + " pool at IRQL " +
@@ -89,13 +89,54 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
     return Machine::Current().Pools().Allocate(PoolType, NumberOfBytes, Tag);
 }
 
-void ExFreePoolWithTag(PVOID P, ULONG Tag) { Machine::Current().Pools().Free(P, Tag); }
+namespace sim {
+void RequireResident(const void* address, const char* what, const char* function)
+{
+    Machine& machine = Machine::Current();
+    if (machine.Pools().IsPaged(address)) {
+        std::ostringstream detail;
+        detail << function << ": " << what << " at " << address << " is in paged pool";
+        machine.Verify().Report("paged memory where resident memory is required", detail.str());
+    }
+}
+}  // namespace sim
 
-void ExFreePool(PVOID P) { Machine::Current().Pools().Free(P, 0); }
+namespace {
+// Freeing takes the pool's lock: any pool at DISPATCH_LEVEL at most, paged pool below it.
+bool FreeIrqlIsLegal(PVOID address, const char* function)
+{
+    sim::SimThread* self = sim::RequireCurrentThread(function);
+    Machine& machine = Machine::Current();
+    const bool paged = address != nullptr && machine.Pools().IsPaged(address);
+    if (self->irql > DISPATCH_LEVEL || (paged && self->irql > APC_LEVEL)) {
+        machine.Verify().Report("pool freed at the wrong IRQL", std::string(function) + " of " +
+                                                                    (paged ? "paged" : "non-paged") + " pool at IRQL " +
+                                                                    std::to_string(self->irql));
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+void ExFreePoolWithTag(PVOID P, ULONG Tag)
+{
+    if (FreeIrqlIsLegal(P, __func__)) {
+        Machine::Current().Pools().Free(P, Tag);
+    }
+}
+
+void ExFreePool(PVOID P)
+{
+    if (FreeIrqlIsLegal(P, __func__)) {
+        Machine::Current().Pools().Free(P, 0);
+    }
+}
 
 void ExInitializeNPagedLookasideList(PNPAGED_LOOKASIDE_LIST Lookaside, PALLOCATE_FUNCTION Allocate, PFREE_FUNCTION Free,
                                      ULONG Flags, SIZE_T Size, ULONG Tag, USHORT Depth)
 {
+    // Entries are taken and returned at DISPATCH_LEVEL, through the list's head.
+    sim::RequireResident(Lookaside, "non-paged lookaside list", __func__);
     POOL_TYPE type = (Flags & POOL_NX_ALLOCATION) != 0 ? NonPagedPoolNx : NonPagedPool;
     InitializeLookaside(&Lookaside->L, Lookaside, Allocate, Free, type, Size, Tag, Depth);
     KeInitializeSpinLock(&Lookaside->Lock);

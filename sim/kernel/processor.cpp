@@ -14,8 +14,8 @@ void VerifyRoutineReturn(SimThread* thread, KIRQL expected, const char* what, co
         detail << what << " " << routine << " returned at IRQL " << int(thread->irql) << " holding "
                << thread->spinLocksHeld << " spin lock(s); it was called at IRQL " << int(expected);
         Machine::Current().Verify().Report("IRQL not restored", detail.str());
-        thread->irql = expected;
         thread->spinLocksHeld = 0;
+        SetThreadIrql(thread, expected);
     }
 }
 
@@ -60,6 +60,23 @@ bool Processor::QueueLocked(KDPC* dpc)
     return true;
 }
 
+bool Processor::TryRaiseLocked()
+{
+    if (runningDpc_) {
+        return false;
+    }
+    ++raisedThreads_;
+    return true;
+}
+
+void Processor::LowerLocked()
+{
+    if (--raisedThreads_ == 0 && !IsListEmpty(&queue_)) {
+        wake_.Header.SignalState = 1;
+        machine_.Dispatcher().SignalLocked(&wake_.Header);
+    }
+}
+
 bool Processor::RemoveLocked(KDPC* dpc)
 {
     if (dpc->DpcData == nullptr) {
@@ -78,13 +95,14 @@ void Processor::Loop()
     SimThread* self = CurrentSimThread();
     auto held = scheduler.Lock();
     for (;;) {
-        while (IsListEmpty(&queue_) && !exit_) {
+        while ((IsListEmpty(&queue_) || raisedThreads_ > 0) && !exit_) {
             DISPATCHER_HEADER* wake = &wake_.Header;
             scheduler.WaitLocked(held, &wake, 1, WaitAny, kNoDeadline);
         }
         if (IsListEmpty(&queue_)) {
             break;
         }
+        runningDpc_ = true;
         KDPC* dpc = CONTAINING_RECORD(RemoveHeadList(&queue_), KDPC, DpcListEntry);
         dpc->DpcData = nullptr;
         // The routine may free the DPC's storage, so nothing of it is read afterwards.
@@ -98,6 +116,7 @@ void Processor::Loop()
         VerifyRoutineReturn(self, DISPATCH_LEVEL, "DPC routine", reinterpret_cast<const void*>(routine));
         self->irql = PASSIVE_LEVEL;
         held.lock();
+        runningDpc_ = false;
     }
     scheduler.DetachCurrentThreadLocked(held);
 }

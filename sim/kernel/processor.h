@@ -1,5 +1,11 @@
 // A simulated processor: a thread that runs the DPCs queued to it at DISPATCH_LEVEL, in queue
 // order (high-importance DPCs go to the front, as on Windows).
+//
+// Threads are bound to a processor (SimThread::processorNumber). As on Windows, a DPC runs only
+// while its processor is below DISPATCH_LEVEL: while any thread bound to it is at DISPATCH_LEVEL or
+// above (raised, or holding a spin lock) its queued DPCs wait; and a thread raising its IRQL waits
+// for a DPC its processor is running to return, since on a real processor the DPC had interrupted
+// that thread and the thread only continues once the DPC is done.
 #pragma once
 
 #include <mutex>
@@ -21,6 +27,11 @@ public:
     bool QueueLocked(KDPC* dpc);
     static bool RemoveLocked(KDPC* dpc);
 
+    // A thread bound to this processor goes to DISPATCH_LEVEL or above (false while a DPC runs
+    // here: the caller lets it finish and tries again), and comes back below it.
+    bool TryRaiseLocked();
+    void LowerLocked();
+
 private:
     static void Run(void* self);
     void Loop();
@@ -31,6 +42,8 @@ private:
     KEVENT wake_;
     bool exit_ = false;
     SimThread* thread_ = nullptr;
+    int raisedThreads_ = 0;
+    bool runningDpc_ = false;
 };
 
 // The system worker threads: work items run one at a time per worker at PASSIVE_LEVEL.

@@ -46,6 +46,9 @@ void VerifyThreadExit(SimThread* thread)
     if (thread->irql != PASSIVE_LEVEL || thread->spinLocksHeld != 0) {
         Machine::Current().Verify().Report("thread ended above PASSIVE_LEVEL",
                                            "'" + thread->name + "' at IRQL " + std::to_string(thread->irql));
+        // Its processor would hold off its DPCs for good.
+        thread->spinLocksHeld = 0;
+        SetThreadIrql(thread, PASSIVE_LEVEL);
     }
 }
 }  // namespace sim

@@ -14,6 +14,7 @@ int64_t Now100ns() { return Machine::Current().Now() / 100; }
 
 void KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext)
 {
+    sim::RequireResident(Dpc, "DPC object", __func__);
     Dpc->Type = 0x13;
     Dpc->Importance = MediumImportance;
     Dpc->Number = 0;
@@ -26,6 +27,7 @@ void KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID Defer
 
 BOOLEAN KeInsertQueueDpc(PRKDPC Dpc, PVOID SystemArgument1, PVOID SystemArgument2)
 {
+    sim::RequireResident(Dpc, "DPC object", __func__);
     Machine& machine = Machine::Current();
     auto held = machine.Dispatcher().Lock();
     return machine.QueueDpcLocked(Dpc, SystemArgument1, SystemArgument2) ? TRUE : FALSE;
@@ -54,6 +56,7 @@ void KeInitializeTimer(PKTIMER Timer) { KeInitializeTimerEx(Timer, NotificationT
 
 void KeInitializeTimerEx(PKTIMER Timer, TIMER_TYPE Type)
 {
+    sim::RequireResident(Timer, "timer", __func__);
     Timer->Header.Type = Type == NotificationTimer ? sim::kTimerNotificationObject : sim::kTimerSynchronizationObject;
     Timer->Header.SignalState = 0;
     Timer->Header.Reserved1 = 0;
@@ -68,6 +71,10 @@ BOOLEAN KeSetTimer(PKTIMER Timer, LARGE_INTEGER DueTime, PKDPC Dpc) { return KeS
 
 BOOLEAN KeSetTimerEx(PKTIMER Timer, LARGE_INTEGER DueTime, LONG Period, PKDPC Dpc)
 {
+    sim::RequireResident(Timer, "timer", __func__);
+    if (Dpc != nullptr) {
+        sim::RequireResident(Dpc, "DPC object", __func__);
+    }
     sim::Scheduler& scheduler = Machine::Current().Dispatcher();
     int64_t deadline = scheduler.DeadlineFromTimeout(&DueTime);
     auto held = scheduler.Lock();

@@ -79,8 +79,11 @@ std::u16string FindAudioEndpoint(EndpointFlow flow, std::u16string_view instance
         if (!store.GetValue(EndpointPropertiesPath(flow, endpoint), kDevicePathProperty, value)) {
             continue;
         }
+        // Any program may have written the property with any type and length, an empty one too.
         std::u16string stored(value.data.size() / sizeof(WCHAR), u'\0');
-        std::memcpy(stored.data(), value.data.data(), stored.size() * sizeof(WCHAR));
+        if (!stored.empty()) {
+            std::memcpy(stored.data(), value.data.data(), stored.size() * sizeof(WCHAR));
+        }
         if (registry::NamesEqual(stored.substr(0, stored.find(u'\0')), wanted)) {
             return endpoint;
         }

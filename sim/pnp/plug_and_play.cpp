@@ -209,6 +209,7 @@ PlugResult Enumerate(usb::HostController& usb, std::unique_ptr<usb::UsbDeviceMod
         io::IoManager& io = io::IoManager::Current();
         std::lock_guard<std::mutex> held(io.lock);
         io.lastFileClosed = &OnLastFileClosed;
+        io.heldBackUnloadDue = &UnloadIfUnused;
     }
     usb::BusDevice& device = usb.Plug(std::move(model));
     const std::optional<UsbDeviceIdentity> identity = ReadUsbIdentity(device);

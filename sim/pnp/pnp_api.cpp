@@ -143,6 +143,9 @@ NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGISTRY_PROPER
     if (BufferLength < data.size()) {
         return STATUS_BUFFER_TOO_SMALL;
     }
-    std::memcpy(PropertyBuffer, data.data(), data.size());
+    // The Enum key's values may hold anything, nothing at all included.
+    if (!data.empty()) {
+        std::memcpy(PropertyBuffer, data.data(), data.size());
+    }
     return STATUS_SUCCESS;
 }

@@ -2,10 +2,43 @@
 
 #include <cstring>
 
+#include "sim/kernel/pool.h"
 #include "sim/usb/host_controller.h"
 #include "sim/usb/usbd_status.h"
 
 namespace sim::usb {
+
+namespace {
+
+// The stack reads and completes a URB at DISPATCH_LEVEL, and without an MDL it reaches the transfer
+// buffer directly, also from its DPC: both must be resident. Every transfer URB keeps its buffer
+// where _URB_CONTROL_TRANSFER does.
+void RequireResidentUrb(PURB urb)
+{
+    constexpr const char* kCall = "IOCTL_INTERNAL_USB_SUBMIT_URB";
+    if (urb == nullptr) {
+        return;
+    }
+    RequireResident(urb, "URB", kCall);
+    switch (urb->UrbHeader.Function) {
+    case URB_FUNCTION_SELECT_CONFIGURATION:
+    case URB_FUNCTION_SELECT_INTERFACE:
+    case URB_FUNCTION_ABORT_PIPE:
+    case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
+    case URB_FUNCTION_SYNC_RESET_PIPE:
+    case URB_FUNCTION_SYNC_CLEAR_STALL:
+    case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
+        return;
+    default:
+        break;
+    }
+    const struct _URB_CONTROL_TRANSFER& transfer = urb->UrbControlTransfer;
+    if (transfer.TransferBufferMDL == nullptr && transfer.TransferBuffer != nullptr) {
+        RequireResident(transfer.TransferBuffer, "URB transfer buffer", kCall);
+    }
+}
+
+}  // namespace
 
 NTSTATUS UsbHub::Dispatch(PDEVICE_OBJECT pdo, PIRP irp)
 {
@@ -44,6 +77,7 @@ NTSTATUS UsbHub::InternalDeviceControl(PDEVICE_OBJECT pdo, PIRP irp)
     irp->IoStatus.Information = 0;
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_INTERNAL_USB_SUBMIT_URB:
+        RequireResidentUrb(static_cast<PURB>(stack->Parameters.Others.Argument1));
         status = controller_.SubmitUrb(device, irp, static_cast<PURB>(stack->Parameters.Others.Argument1));
         if (status == STATUS_PENDING) {
             return status;

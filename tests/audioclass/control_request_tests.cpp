@@ -278,6 +278,47 @@ TEST_F(ControlRequestTest, SelectorsWithoutAWayToAClock)
     EXPECT_EQ(Clock(23)->IsSampleRateSupported(32000), STATUS_NOT_SUPPORTED);
 }
 
+// How far a request follows selectors is not the descriptors' to decide: each selector is a
+// level of recursion on a small kernel stack and each input's clock costs requests. A chain goes
+// four selectors deep at most, and a selector whose inputs all name itself (248 of them, as many
+// as its descriptor holds, once meant 248^8 calls) is given up on.
+TEST_F(ControlRequestTest, SelectorChainsAndLoopsAreWalkedWithinBounds)
+{
+    constexpr uint8_t kChainStart = 100;
+    constexpr uint8_t kChainLength = 64;
+    constexpr uint8_t kSelfLoop = 30;
+    Bytes clocks = Concat({OneClock(kFrequencyReadWriteValidityRead),
+                           uac2::ClockSelector(kSelfLoop, std::vector<uint8_t>(248, kSelfLoop), kSelectorReadWrite, 0)});
+    for (uint8_t id = kChainStart; id < kChainStart + kChainLength; ++id) {
+        const uint8_t next = id + 1 == kChainStart + kChainLength ? kClockA : uint8_t(id + 1);
+        Append(clocks, uac2::ClockSelector(id, {next, next}, kSelectorReadWrite, 0));
+    }
+    Start(Device20(clocks, kClockA), UsbSpeed::High);
+    for (uint8_t id = kChainStart; id < kChainStart + kChainLength; ++id) {
+        Function().SetSelectorPosition(id, 1);
+    }
+
+    // Three selectors before the clock: one position request each, then the clock's rate.
+    ULONG rate = 0;
+    uint64_t before = ControlTransfers();
+    EXPECT_EQ(Clock(kChainStart + kChainLength - 3)->GetSampleRate(&rate), STATUS_SUCCESS);
+    EXPECT_EQ(rate, 48000u);
+    EXPECT_EQ(ControlTransfers(), before + 4);
+
+    // Sixty-four: given up after the fourth selector's position.
+    before = ControlTransfers();
+    EXPECT_EQ(Clock(kChainStart)->GetSampleRate(&rate), STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(ControlTransfers(), before + 4);
+    EXPECT_FALSE(Clock(kChainStart)->IsValid());
+    EXPECT_EQ(Clock(kChainStart)->SetSampleRate(48000), STATUS_NOT_SUPPORTED);
+
+    ULONG low = 0;
+    ULONG high = 0;
+    EXPECT_EQ(Clock(kSelfLoop)->IsSampleRateSupported(48000), STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(Clock(kSelfLoop)->GetSampleRateRange(&low, &high, 0, kNoLimit), STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(Clock(kSelfLoop)->SetSampleRate(48000), STATUS_NOT_SUPPORTED);
+}
+
 TEST_F(ControlRequestTest, FeatureUnitMuteAndVolume)
 {
     CUSBAudioCL& driver = Start(Device20(OneClock(kFrequencyReadWriteValidityRead), kClockA), UsbSpeed::High);

@@ -144,6 +144,34 @@ TEST_F(FormatSelectionTest, RenderRateWithoutPacketPatternIsRefusedUnasked)
     EXPECT_EQ(above, 8);
 }
 
+// A device may declare its data endpoint with another transfer type, whose interval the stack
+// passes on uncorrected: the packet figures still hold it to what an isochronous endpoint could
+// have (found by fuzzing: the interval shifted a 32-bit value by 110 bits).
+TEST_F(FormatSelectionTest, DataEndpointOfAnotherTypeCannotStretchThePackets)
+{
+    constexpr uint8_t kInterrupt = 0x03;
+    Bytes configuration = Device20({{2, 24, 4}}, true, 392, 111);
+    for (size_t at = 0; at + 3 < configuration.size() && configuration[at] != 0; at += configuration[at]) {
+        if (configuration[at + 1] == USB_ENDPOINT_DESCRIPTOR_TYPE && configuration[at + 2] == kRenderEndpoint) {
+            configuration[at + 3] = kInterrupt;
+        }
+    }
+    CUSBAudioCL& driver = Start(configuration, UsbSpeed::High);
+    ULONG channels = 0;
+    ULONG bits = 0;
+    ULONG maxBytes = 0;
+    ASSERT_EQ(driver.SelectStreamingFormat(kDirectionOut, kTagPcm, 2, 24, 48000, kTwoMilliseconds, &channels, &bits,
+                                           &maxBytes),
+              STATUS_SUCCESS);
+    const StreamingInterface* render = driver.GetStreamingInterface(kDirectionOut);
+    ASSERT_NE(render->DataPipe, nullptr);
+    EXPECT_EQ(render->DataPipe->Interval, 111);
+    // A packet every 2^(4-1) microframes: 48 frames of 8 bytes.
+    EXPECT_EQ(driver.GetPacketInterval(), 8u);
+    EXPECT_EQ(render->NominalPacketBytes, 48u * 8);
+    EXPECT_EQ(maxBytes, 392u * 2);
+}
+
 // Shared-clock form on the R9's shared-clock variant: the period's figures, 1 ms of 8 packets.
 TEST_F(FormatSelectionTest, SharedClockFormGivesThePeriodFigures)
 {

@@ -114,7 +114,9 @@ TEST(IrpCompletion, RoutineTakesTheIrpBackAndItsDriverCompletesItAgain)
 
 // How SL_PENDING_RETURNED travels from the PDO to the creator: a level that skips shares the
 // PDO's stack location; a level with its own location but no routine is marked by the I/O
-// manager; a level with a routine is marked only if the routine marks it again.
+// manager; a level with a routine is marked only if the routine marks it again. A routine that
+// forgets leaves its driver returning STATUS_PENDING for an unmarked level, which the verifier
+// reports (Windows' Driver Verifier bug-checks).
 enum class FdoForwarding { Skip, CopyWithoutRoutine, RoutineMarksPending, RoutineForgetsPending };
 
 struct PendingCase {
@@ -122,6 +124,7 @@ struct PendingCase {
     bool pdoPends;
     FdoForwarding fdo;
     bool creatorSeesPending;
+    const char* report = nullptr;
 };
 
 class PendingPropagation : public ::testing::TestWithParam<PendingCase> {};
@@ -130,6 +133,7 @@ TEST_P(PendingPropagation, ReachesTheCreatorAsDocumented)
 {
     const PendingCase& c = GetParam();
     sim::Machine machine;
+    machine.Verify().SetMode(sim::VerifierMode::Record);
     DeviceStack stack;
     CreatorIrp request(stack.Top()->StackSize);
     Completion fdoRoutine;
@@ -162,6 +166,13 @@ TEST_P(PendingPropagation, ReachesTheCreatorAsDocumented)
         EXPECT_EQ(bus.completionIrql, DISPATCH_LEVEL);
         EXPECT_EQ(machine.Now(), kMillisecond);
     }
+    const std::vector<std::string> reports = machine.Verify().Reports();
+    if (c.report == nullptr) {
+        EXPECT_TRUE(reports.empty()) << reports.front();
+    } else {
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_TRUE(machine.Verify().HasReport(c.report)) << reports.front();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -172,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PendingCase{"PendedThroughARoutineThatMarksItsLevel", true, FdoForwarding::RoutineMarksPending,
                                   true},
                       PendingCase{"LostInARoutineThatDoesNotMarkItsLevel", true, FdoForwarding::RoutineForgetsPending,
-                                  false}),
+                                  false, "STATUS_PENDING returned without IoMarkIrpPending"}),
     [](const ::testing::TestParamInfo<PendingCase>& info) { return std::string(info.param.name); });
 
 TEST(IrpCompletion, CancelCallsTheRoutineUnderTheCancelLockWithTheHoldingDevice)

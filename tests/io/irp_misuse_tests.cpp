@@ -88,6 +88,18 @@ void CompleteWithCancelRoutineSet(DeviceStack& stack)
     request.SendAndWait(stack.Top());
 }
 
+// The bus driver finishes the request at once but tells its caller the result comes later, without
+// marking its stack location: the I/O manager would wait for a completion already gone.
+void ReturnPendingWithoutMarking(DeviceStack& stack)
+{
+    stack.pdoDispatch = [](PDEVICE_OBJECT, PIRP irp) {
+        CompleteNow(irp, STATUS_SUCCESS);
+        return STATUS_PENDING;
+    };
+    CreatorIrp request(stack.Top()->StackSize);
+    request.SendAndWait(stack.Top());
+}
+
 // An IRP with one stack location sent into a stack of three: the filter passes it on without
 // giving back its own location, so nothing is left for the FDO (Windows bug-checks with
 // NO_MORE_IRP_STACK_LOCATIONS).
@@ -138,7 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "IRP completed at the wrong IRQL"},
                       MisuseCase{"CompletedWithCancelRoutine", CompleteWithCancelRoutineSet,
                                  "IRP completed with a cancel routine set"},
-                      MisuseCase{"NoStackLocationLeft", SendThroughATallerStack, "no more IRP stack locations"}),
+                      MisuseCase{"NoStackLocationLeft", SendThroughATallerStack, "no more IRP stack locations"},
+                      MisuseCase{"PendingReturnedUnmarked", ReturnPendingWithoutMarking,
+                                 "STATUS_PENDING returned without IoMarkIrpPending"}),
     [](const ::testing::TestParamInfo<MisuseCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -235,4 +235,20 @@ TEST_F(PlugAndPlay, DisablingAsksTheDriverFirstAndUnloadsItAfterwards)
     EXPECT_EQ(Unplug(r9.device), STATUS_SUCCESS);
 }
 
+// A reference on the function device object (a request still completing, a close on its way)
+// holds the driver's unload back at removal; the driver unloads once the reference goes, from a
+// system worker thread.
+TEST_F(PlugAndPlay, AnUnloadHeldBackByAReferencedDeviceHappensWhenTheReferenceGoes)
+{
+    const sim::pnp::PlugResult r9 = PlugR9();
+    ASSERT_EQ(r9.status, STATUS_SUCCESS);
+    PDEVICE_OBJECT fdo = IoGetAttachedDevice(r9.device.Pdo());
+    ObReferenceObject(fdo);
+    EXPECT_EQ(Unplug(r9.device), STATUS_SUCCESS);
+    EXPECT_NE(sim::pnp::LoadedDriver(kService), nullptr) << "the device object is still referenced";
+    ObDereferenceObject(fdo);
+    machine_.RunFor(1000000);
+    EXPECT_EQ(sim::pnp::LoadedDriver(kService), nullptr);
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // DPCs, timers, work items and system threads: where and at which IRQL they run.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/kernel.h"
@@ -70,15 +73,93 @@ TEST(Dpcs, ARemovedDpcDoesNotRun)
     KeInitializeEvent(&probe.done, SynchronizationEvent, FALSE);
     KeInitializeDpc(&probe.dpc, &RecordDpc, &probe);
     KIRQL old;
-    // At DISPATCH_LEVEL on a processor-less thread the queue cannot drain before the removal.
+    // At DISPATCH_LEVEL this thread's processor runs no DPC: the queue cannot drain before the
+    // removal.
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    KeSetTargetProcessorDpc(&probe.dpc, 0);
+    KeSetTargetProcessorDpc(&probe.dpc, CHAR(KeGetCurrentProcessorNumber()));
     KeInsertQueueDpc(&probe.dpc, nullptr, nullptr);
-    bool removed = KeRemoveQueueDpc(&probe.dpc);
+    EXPECT_TRUE(KeRemoveQueueDpc(&probe.dpc));
     KeLowerIrql(old);
     KeFlushQueuedDpcs();
-    EXPECT_EQ(probe.runs, removed ? 0 : 1);
+    EXPECT_EQ(probe.runs, 0);
     EXPECT_FALSE(KeRemoveQueueDpc(&probe.dpc));
+}
+
+// Whether the thread raised its IRQL itself or by taking a spin lock, its processor runs no DPC
+// until the thread is back below DISPATCH_LEVEL; other processors carry on.
+TEST(Dpcs, ARaisedThreadHoldsOffItsProcessorsDpcs)
+{
+    for (bool spinLock : {false, true}) {
+        SCOPED_TRACE(spinLock ? "spin lock held" : "KeRaiseIrql");
+        sim::Machine machine;
+        const CHAR here = CHAR(KeGetCurrentProcessorNumber());
+        DpcProbe local;
+        DpcProbe other;
+        for (DpcProbe* probe : {&local, &other}) {
+            KeInitializeEvent(&probe->done, NotificationEvent, FALSE);
+            KeInitializeDpc(&probe->dpc, &RecordDpc, probe);
+        }
+        KeSetTargetProcessorDpc(&other.dpc, CHAR(here + 1));
+        KSPIN_LOCK lock;
+        KeInitializeSpinLock(&lock);
+        KIRQL old;
+        if (spinLock) {
+            KeAcquireSpinLock(&lock, &old);
+        } else {
+            KeRaiseIrql(DISPATCH_LEVEL, &old);
+        }
+        KeInsertQueueDpc(&local.dpc, nullptr, nullptr);
+        KeInsertQueueDpc(&other.dpc, nullptr, nullptr);
+        // A poll is all a thread at DISPATCH_LEVEL may do; the other processor's DPC runs meanwhile.
+        LARGE_INTEGER poll{};
+        while (KeWaitForSingleObject(&other.done, Executive, KernelMode, FALSE, &poll) == STATUS_TIMEOUT) {
+        }
+        EXPECT_EQ(local.runs, 0);
+        const int64_t lowered = machine.Now();
+        if (spinLock) {
+            KeReleaseSpinLock(&lock, old);
+        } else {
+            KeLowerIrql(old);
+        }
+        KeWaitForSingleObject(&local.done, Executive, KernelMode, FALSE, nullptr);
+        EXPECT_EQ(local.runs, 1);
+        EXPECT_EQ(local.processor, ULONG(here));
+        EXPECT_EQ(local.times.front(), lowered);
+        EXPECT_TRUE(machine.Verify().Reports().empty());
+    }
+}
+
+struct LongDpc {
+    KDPC dpc;
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+};
+
+void RunLong(KDPC*, PVOID context, PVOID, PVOID)
+{
+    auto* probe = static_cast<LongDpc*>(context);
+    probe->started = true;
+    // Host time, not simulated time: the DPC is busy, as one copying a large buffer is.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    probe->finished = true;
+}
+
+// A DPC running on the thread's processor has interrupted that thread: the thread raising its IRQL
+// continues only once the DPC has returned.
+TEST(Dpcs, RaisingTheIrqlWaitsForTheProcessorsRunningDpc)
+{
+    sim::Machine machine;
+    LongDpc probe;
+    KeInitializeDpc(&probe.dpc, &RunLong, &probe);
+    KeSetTargetProcessorDpc(&probe.dpc, CHAR(KeGetCurrentProcessorNumber()));
+    KeInsertQueueDpc(&probe.dpc, nullptr, nullptr);
+    while (!probe.started) {
+        std::this_thread::yield();
+    }
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    EXPECT_TRUE(probe.finished);
+    KeLowerIrql(old);
 }
 
 TEST(Timers, PeriodicTimerQueuesItsDpcEveryPeriodAndSignals)
