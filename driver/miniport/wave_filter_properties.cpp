@@ -1,3 +1,5 @@
+// The wave filter's own property handlers: its component identity, and the forwarder through
+// which the feature-unit nodes' volume and mute reach the adapter.
 #include "driver/miniport/wave_filter_properties.h"
 
 #include "driver/miniport/usb_wave_miniport.h"
@@ -14,7 +16,8 @@ constexpr GUID kName = {0xD368ADD0, 0x8E35, 0x432C, {0x9B, 0xDA, 0x3B, 0x49, 0x9
 constexpr ULONG kVersion = 1;
 constexpr ULONG kRevision = 0;
 
-// PortCls hands the miniport it was bound with as the major target.
+// PortCls hands the unknown the adapter passed to the port's Init as the major target: the wave
+// registration passes the miniport's IMiniportWaveCyclic interface there.
 UsbWaveMiniport* MiniportOf(PPCPROPERTY_REQUEST request)
 {
     return request->MajorTarget == nullptr

@@ -1,9 +1,10 @@
 // IOCTL_KS_PROPERTY on PortCls's filters and pins, as PortCls handles it: the request (KSPROPERTY,
 // or KSP_NODE with KSPROPERTY_TYPE_TOPOLOGY for a node, followed by instance data) and the value
 // buffer are captured into system memory; the pin's connection state and audio position and the
-// filter's pin factory count, data flows and communications are the port's own; every other property is looked up in the automation table of the filter, the pin
-// factory or the node, and handed to the miniport's handler as a PCPROPERTY_REQUEST. Basic support
-// of an item that does not handle it is answered by the port from the item's flags.
+// filter's pin factory count, data flows and communications are the port's own; every other
+// property is looked up in the automation table of the filter, the pin factory or the node, and
+// handed to the miniport's handler as a PCPROPERTY_REQUEST. Basic support of an item that does
+// not handle it is answered by the port from the item's flags.
 //
 // Replies: the value buffer's bytes up to the size the handler reports, and that size as the
 // request's information, also with STATUS_BUFFER_OVERFLOW (the caller learns the size it needs).
@@ -172,7 +173,7 @@ NTSTATUS CallHandler(WaveCyclicPort& port, WaveCyclicPin* pin, const PCPROPERTY_
     if (item.Handler == nullptr) {
         return STATUS_NOT_IMPLEMENTED;
     }
-    PMINIPORTWAVECYCLIC miniport = port.ReferenceMiniport();
+    PUNKNOWN miniport = port.ReferenceUnknownMiniport();
     if (miniport == nullptr) {
         return STATUS_DELETE_PENDING;
     }

@@ -74,8 +74,11 @@ STDMETHODIMP_(NTSTATUS) WaveCyclicPort::Init(PDEVICE_OBJECT deviceObject, PIRP, 
         deviceObject_ = nullptr;
         return status;
     }
+    // Property handlers get the unknown the adapter driver passed here as their major target.
+    unknownMiniport->AddRef();
     std::lock_guard<std::mutex> held(lock_);
     miniport_ = miniport;
+    unknownMiniport_ = unknownMiniport;
     descriptor_ = descriptor;
     return STATUS_SUCCESS;
 }
@@ -153,15 +156,30 @@ void WaveCyclicPort::NotifyPower(POWER_STATE state)
 void WaveCyclicPort::ReleaseChildren()
 {
     PMINIPORTWAVECYCLIC miniport;
+    PUNKNOWN unknown;
     {
         std::lock_guard<std::mutex> held(lock_);
         miniport = miniport_;
+        unknown = unknownMiniport_;
         miniport_ = nullptr;
+        unknownMiniport_ = nullptr;
         descriptor_ = nullptr;
     }
     if (miniport != nullptr) {
         miniport->Release();
     }
+    if (unknown != nullptr) {
+        unknown->Release();
+    }
+}
+
+PUNKNOWN WaveCyclicPort::ReferenceUnknownMiniport()
+{
+    std::lock_guard<std::mutex> held(lock_);
+    if (unknownMiniport_ != nullptr) {
+        unknownMiniport_->AddRef();
+    }
+    return unknownMiniport_;
 }
 
 PMINIPORTWAVECYCLIC WaveCyclicPort::ReferenceMiniport()

@@ -45,6 +45,8 @@ public:
     const PCFILTER_DESCRIPTOR* Descriptor() const { return descriptor_; }
     // The miniport, referenced, while the subdevice is registered; else null.
     PMINIPORTWAVECYCLIC ReferenceMiniport();
+    // The unknown the miniport was bound with (Init's UnknownMiniport), referenced; else null.
+    PUNKNOWN ReferenceUnknownMiniport();
 
     // IRQL: PASSIVE_LEVEL. A pin on this filter from a create request's connect record and data
     // format (port_pins.cpp); the pin comes referenced.
@@ -72,6 +74,7 @@ private:
     PDEVICE_OBJECT deviceObject_ = nullptr;
     std::mutex lock_;  // the miniport, the descriptor and the pins
     PMINIPORTWAVECYCLIC miniport_ = nullptr;
+    PUNKNOWN unknownMiniport_ = nullptr;
     PPCFILTER_DESCRIPTOR descriptor_ = nullptr;
     std::vector<class WaveCyclicPin*> pins_;
 };
