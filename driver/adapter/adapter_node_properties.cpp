@@ -44,15 +44,16 @@ ULONG LogicalChannels(const CUSBAudioFeatureUnit* unit)
 
 bool ChannelIn(LONG channel, LONG lowest, ULONG channels) { return channel >= lowest && channel < LONG(channels); }
 
-// Rounds a KS volume to the nearest step of `resolution`, halves away from zero.
-LONG RoundToStep(LONG value, LONG resolution)
+// Rounds a KS volume to the nearest step of `resolution`, halves away from zero. In 64 bits: a
+// value near either end of LONG rounds to a step beyond it, which only the clamp brings back.
+LONGLONG RoundToStep(LONG value, LONG resolution)
 {
     if (resolution == 0 || value % resolution == 0) {
         return value;
     }
     const LONGLONG half = resolution / 2;
     const LONGLONG shifted = value > 0 ? LONGLONG(value) + half : LONGLONG(value) - half;
-    return LONG(LONGLONG(resolution) * (shifted / resolution));
+    return LONGLONG(resolution) * (shifted / resolution);
 }
 
 // The member list that follows the description: its header, then one stepping per channel.
@@ -175,11 +176,13 @@ NTSTATUS UsbAudioAdapter::HandleVolume(PPCPROPERTY_REQUEST request, CUSBAudioFea
     RtlCopyMemory(&value, request->Value, sizeof(value));
     SHORT level = kUsbSilence;
     if (value != kKsSilence) {
-        value = RoundToStep(value, LONG(range.SteppingDelta));
-        if (value < range.Bounds.SignedMinimum) {
+        const LONGLONG rounded = RoundToStep(value, LONG(range.SteppingDelta));
+        if (rounded < range.Bounds.SignedMinimum) {
             value = range.Bounds.SignedMinimum;
-        } else if (value > range.Bounds.SignedMaximum) {
+        } else if (rounded > range.Bounds.SignedMaximum) {
             value = range.Bounds.SignedMaximum;
+        } else {
+            value = LONG(rounded);
         }
         level = SHORT(value / kUsbToKsVolume);
     }

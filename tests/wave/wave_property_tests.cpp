@@ -73,6 +73,9 @@ TEST_F(WavePropertyTest, VolumeIsRoundedToTheNearestStepAndClampedToTheRange)
         {"between steps, nearer the lower", -kOneDecibel - kOneDecibel / 4, -256, -kOneDecibel},
         {"above the range", 6 * kOneDecibel, 0, 0},
         {"below the range", -120 * kOneDecibel, -100 * 256, -100 * kOneDecibel},
+        // Rounding the largest values must not wrap them round to the other end of the range.
+        {"the largest value", LONG(0x7FFFFFFF), 0, 0},
+        {"just above silence", LONG(0x80000001), -100 * 256, -100 * kOneDecibel},
         {"silence", kSilence, int16_t(-0x8000), kSilence},
     };
     const ULONG node = RenderVolume();
