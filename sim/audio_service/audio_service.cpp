@@ -221,12 +221,18 @@ AudioService::Endpoint& AudioService::EndpointLocked(const std::u16string& insta
     return *endpoints_.back();
 }
 
+// An application stream fits an endpoint in mono or with at most the endpoint's channels.
+bool AudioService::Fits(const std::u16string& instancePath, Flow flow, const AppFormat& format)
+{
+    WAVEFORMATEXTENSIBLE device;
+    return format.rate != 0 && format.channels != 0 && SavedDeviceFormat(instancePath, flow, device) &&
+           (format.channels == 1 || format.channels <= device.Format.nChannels);
+}
+
 std::shared_ptr<RenderStream> AudioService::OpenRender(const std::u16string& instancePath, AppFormat format,
                                                        size_t bufferMs)
 {
-    WAVEFORMATEXTENSIBLE device;
-    if (format.rate == 0 || format.channels == 0 || !SavedDeviceFormat(instancePath, Flow::Render, device) ||
-        (format.channels != 1 && format.channels > device.Format.nChannels)) {
+    if (!Fits(instancePath, Flow::Render, format)) {
         return nullptr;
     }
     auto stream = std::make_shared<RenderStream>(format, size_t(format.rate) * bufferMs / 1000);
@@ -241,9 +247,7 @@ std::shared_ptr<RenderStream> AudioService::OpenRender(const std::u16string& ins
 std::shared_ptr<CaptureStream> AudioService::OpenCapture(const std::u16string& instancePath, AppFormat format,
                                                          size_t bufferMs)
 {
-    WAVEFORMATEXTENSIBLE device;
-    if (format.rate == 0 || format.channels == 0 || !SavedDeviceFormat(instancePath, Flow::Capture, device) ||
-        (format.channels != 1 && format.channels > device.Format.nChannels)) {
+    if (!Fits(instancePath, Flow::Capture, format)) {
         return nullptr;
     }
     auto stream = std::make_shared<CaptureStream>(format, size_t(format.rate) * bufferMs / 1000);

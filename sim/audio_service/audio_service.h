@@ -90,6 +90,7 @@ private:
         bool removed = false;
     };
 
+    static bool Fits(const std::u16string& instancePath, Flow flow, const AppFormat& format);
     Endpoint* FindLocked(const std::u16string& instancePath, Flow flow);
     Endpoint& EndpointLocked(const std::u16string& instancePath, Flow flow);
     void Wake() { KeSetEvent(&wake_, IO_NO_INCREMENT, FALSE); }

@@ -26,7 +26,9 @@ EndpointStream::EndpointStream(Flow flow, PDEVICE_OBJECT pdo, std::u16string fil
     : flow_(flow), pdo_(pdo), filterName_(std::move(filterName)), format_(format),
       periodFrames_(format.Format.nSamplesPerSec / kPeriodsPerSecond)
 {
-    DescribeFormat(format_, layout_);
+    if (!DescribeFormat(format_, layout_)) {
+        layout_ = DeviceSampleFormat{};
+    }
     const size_t count = flow_ == Flow::Render ? kRenderPackets : kCapturePackets;
     for (size_t i = 0; i < count; ++i) {
         packets_.push_back(std::make_unique<Packet>());

@@ -106,36 +106,32 @@ NTSTATUS KsHandle::Control(ULONG code, void* input, ULONG inputLength, void* out
 NTSTATUS KsHandle::Property(const GUID& set, ULONG id, ULONG verb, const void* instance, ULONG instanceSize,
                             void* value, ULONG valueSize, ULONG* returned)
 {
-    std::vector<uint8_t> input(sizeof(KSPROPERTY) + instanceSize);
     KSPROPERTY property = {};
     property.Set = set;
     property.Id = id;
     property.Flags = verb;
-    std::memcpy(input.data(), &property, sizeof property);
-    if (instanceSize != 0) {
-        std::memcpy(input.data() + sizeof property, instance, instanceSize);
-    }
-    ULONG_PTR information = 0;
-    const NTSTATUS status =
-        Control(IOCTL_KS_PROPERTY, input.data(), ULONG(input.size()), value, valueSize, &information);
-    if (returned != nullptr) {
-        *returned = ULONG(information);
-    }
-    return status;
+    return SendProperty(&property, sizeof property, instance, instanceSize, value, valueSize, returned);
 }
 
 NTSTATUS KsHandle::NodeProperty(ULONG node, const GUID& set, ULONG id, ULONG verb, const void* instance,
                                 ULONG instanceSize, void* value, ULONG valueSize, ULONG* returned)
 {
-    std::vector<uint8_t> input(sizeof(KSP_NODE) + instanceSize);
     KSP_NODE property = {};
     property.Property.Set = set;
     property.Property.Id = id;
     property.Property.Flags = verb | KSPROPERTY_TYPE_TOPOLOGY;
     property.NodeId = node;
-    std::memcpy(input.data(), &property, sizeof property);
+    return SendProperty(&property, sizeof property, instance, instanceSize, value, valueSize, returned);
+}
+
+// IOCTL_KS_PROPERTY's input is the property header with the instance data right behind it.
+NTSTATUS KsHandle::SendProperty(const void* header, ULONG headerSize, const void* instance, ULONG instanceSize,
+                                void* value, ULONG valueSize, ULONG* returned)
+{
+    std::vector<uint8_t> input(headerSize + instanceSize);
+    std::memcpy(input.data(), header, headerSize);
     if (instanceSize != 0) {
-        std::memcpy(input.data() + sizeof property, instance, instanceSize);
+        std::memcpy(input.data() + headerSize, instance, instanceSize);
     }
     ULONG_PTR information = 0;
     const NTSTATUS status =

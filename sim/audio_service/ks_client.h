@@ -51,6 +51,8 @@ public:
 private:
     NTSTATUS Control(ULONG code, void* input, ULONG inputLength, void* output, ULONG outputLength,
                      ULONG_PTR* information);
+    NTSTATUS SendProperty(const void* header, ULONG headerSize, const void* instance, ULONG instanceSize, void* value,
+                          ULONG valueSize, ULONG* returned);
 
     io::UserFile* file_ = nullptr;
 };

@@ -60,7 +60,8 @@ bool DescribeFormat(const WAVEFORMATEXTENSIBLE& format, DeviceSampleFormat& layo
         tag = format.SubFormat.Data1;
         validBits = format.Samples.wValidBitsPerSample == 0 ? wave.wBitsPerSample : format.Samples.wValidBitsPerSample;
     }
-    if (wave.nChannels == 0 || wave.wBitsPerSample % 8 != 0 || wave.nBlockAlign != wave.nChannels * wave.wBitsPerSample / 8) {
+    if (wave.nChannels == 0 || wave.wBitsPerSample % 8 != 0 ||
+        wave.nBlockAlign != wave.nChannels * wave.wBitsPerSample / 8) {
         return false;
     }
     layout.channels = wave.nChannels;
