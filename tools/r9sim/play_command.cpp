@@ -1,6 +1,5 @@
 // r9sim play: a Windows program plays an audio file through the audio service into the R9; what
 // reached the device's converters can be saved, and what came back through the loopback too.
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -140,7 +139,6 @@ int RunPlay(const Arguments& arguments)
         session.Device().Engine().RenderRecorder().Watch([&heard](uint64_t, const int32_t* frame) { heard.Take(frame); });
     }
     std::vector<float> frames;
-    std::vector<int32_t> words;
     bool ended = false;
     int64_t tail = 0;
     auto step = [&]() {
@@ -155,11 +153,7 @@ int RunPlay(const Arguments& arguments)
         frames.resize(recorder->Available() * 2);
         const size_t recorded = recorder->Read(frames.data(), frames.size() / 2);
         if (!loopbackPath.empty()) {
-            words.resize(recorded * 2);
-            for (size_t i = 0; i < words.size(); ++i) {
-                words[i] = int32_t(std::llround(double(frames[i]) * 2147483648.0));
-            }
-            loopbackFile.Write(words.data(), recorded);
+            loopbackFile.Write(frames.data(), recorded);
         }
         if (!heardPath.empty()) {
             heard.WriteTo(heardFile);
@@ -180,6 +174,11 @@ int RunPlay(const Arguments& arguments)
     session.Service().CloseStream(recorder);
     session.Finish({{"played", player.get(), sim::audio::Flow::Render},
                     {"recorded", recorder.get(), sim::audio::Flow::Capture}});
+    // A play cut short (the device went) leaves no output file behind.
+    if (player->Invalidated()) {
+        std::fprintf(stderr, "r9sim play: the R9 went away before the file had played; nothing written\n");
+        return 1;
+    }
     if (!heardPath.empty()) {
         heard.WriteTo(heardFile);
         if (!heardFile.Finish(error)) {
@@ -196,7 +195,7 @@ int RunPlay(const Arguments& arguments)
         std::printf("loopback: %s, %llu frames\n", loopbackPath.c_str(),
                     static_cast<unsigned long long>(loopbackFile.Frames()));
     }
-    return player->Invalidated() ? 1 : 0;
+    return 0;
 }
 
 }  // namespace r9sim

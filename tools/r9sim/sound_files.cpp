@@ -1,5 +1,8 @@
 #include "tools/r9sim/sound_files.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <sndfile.h>
 
 #include <cstdio>
@@ -109,6 +112,7 @@ bool SoundFileWriter::Open(const std::string& path, uint32_t rate, uint32_t chan
     info.samplerate = int(rate);
     info.channels = int(channels);
     info.format = container | SF_FORMAT_PCM_24;
+    channels_ = channels;
     path_ = path;
     temporary_ = path + ".partial";
     file_ = sf_open(temporary_.c_str(), SFM_WRITE, &info);
@@ -130,6 +134,17 @@ SoundFileWriter::~SoundFileWriter()
 void SoundFileWriter::Write(const int32_t* frames, size_t count)
 {
     frames_ += uint64_t(sf_writef_int(file_, frames, sf_count_t(count)));
+}
+
+void SoundFileWriter::Write(const float* frames, size_t count)
+{
+    constexpr double kFullScale = 2147483648.0;
+    words_.resize(count * channels_);
+    for (size_t i = 0; i < words_.size(); ++i) {
+        const double word = std::nearbyint(double(frames[i]) * kFullScale);
+        words_[i] = int32_t(std::clamp(word, -kFullScale, kFullScale - 1.0));
+    }
+    Write(words_.data(), count);
 }
 
 bool SoundFileWriter::Finish(std::string& error)

@@ -45,12 +45,16 @@ public:
 
     // Interleaved 32-bit left-justified samples; only their top 24 bits are kept.
     void Write(const int32_t* frames, size_t count);
+    // Interleaved float samples of full scale 1.0; a sample at or beyond it is clipped.
+    void Write(const float* frames, size_t count);
     // Closes the file and gives it its name; false with the reason in `error`.
     bool Finish(std::string& error);
     uint64_t Frames() const { return frames_; }
 
 private:
     sf_private_tag* file_ = nullptr;
+    uint32_t channels_ = 0;
+    std::vector<int32_t> words_;
     std::string path_;
     std::string temporary_;
     uint64_t frames_ = 0;
