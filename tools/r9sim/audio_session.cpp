@@ -89,9 +89,7 @@ bool AudioSession::Start(const SessionOptions& options)
         std::fprintf(stderr, "r9sim %s: the driver did not start on the device\n", command_);
         return false;
     }
-    for (uint32_t input = 0; input < 4; ++input) {
-        Device().Engine().SetInputSignal(input, {sim::devices::audio::SignalKind::Loopback});
-    }
+    plugged_->Loopback(sim::devices::R9Device::kLoopbackDelayFrames);
     if (options.rate != 0 && options.rate != DeviceRate()) {
         std::string offered;
         if (!SetRateAsTheUserDoes(Instance(), options.rate, offered)) {
