@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing the R9 driver package needs on Debian 12, and only what is
-# missing: the host compiler and test libraries, clang with libFuzzer for the fuzz targets,
-# mingw-w64 for the windows build, and Wine, which runs the Windows build's user-mode checks.
+# missing: the host compiler and test libraries, libsndfile and libsamplerate (the simulated
+# machine's audio files and its audio service's rate conversion), clang with libFuzzer for the fuzz
+# targets, mingw-w64 for the windows build, and Wine, which runs the Windows build's user-mode checks.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ python3
     libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev
+    libsndfile1-dev libsamplerate0-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64
 )

@@ -26,12 +26,6 @@ NTSTATUS UsbAudioAdapter::RebuildFilterDescriptor()
     return status;
 }
 
-// This driver's filters carry no node or jack handlers yet, so nothing reaches these; they refuse
-// rather than pretend.
-NTSTATUS UsbAudioAdapter::HandleNodeProperty(PPCPROPERTY_REQUEST) { return STATUS_NOT_SUPPORTED; }
-
-NTSTATUS UsbAudioAdapter::HandleJackProperty(PPCPROPERTY_REQUEST) { return STATUS_NOT_SUPPORTED; }
-
 // IRQL: PASSIVE_LEVEL.
 NTSTATUS UsbAudioAdapter::StartDirection(StreamDirection direction) { return m_Engine.StartDirection(direction); }
 

@@ -1,6 +1,7 @@
 // The adapter as a COM-style object: creation, the interfaces it answers, its reference count and
 // what its destruction gives back.
 #include "driver/adapter/usb_audio_adapter.h"
+#include "driver/miniport/wave_filter_properties.h"
 #include "driver/trace.h"
 
 NTSTATUS UsbAudioAdapter::Create(PUNKNOWN outerUnknown, POOL_TYPE poolType, UsbAudioAdapter** adapter)
@@ -32,6 +33,8 @@ UsbAudioAdapter::UsbAudioAdapter(PUNKNOWN outerUnknown, POOL_TYPE poolType)
     RtlInitEmptyUnicodeString(&m_RenderEndpoint, m_RenderEndpointBuffer, sizeof m_RenderEndpointBuffer);
     RtlInitEmptyUnicodeString(&m_CaptureEndpoint, m_CaptureEndpointBuffer, sizeof m_CaptureEndpointBuffer);
     RtlInitEmptyUnicodeString(&m_InstancePath, m_InstancePathBuffer, sizeof m_InstancePathBuffer);
+    // Every filter built from here on names the wave miniport's handlers in its automation tables.
+    m_UsbAudio.SetFilterPropertyHandlers(&WaveFilterComponentIdHandler, &WaveNodePropertyForwarder);
 }
 
 UsbAudioAdapter::~UsbAudioAdapter()

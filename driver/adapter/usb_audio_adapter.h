@@ -13,6 +13,8 @@
 #include "driver/usbaudio/usb_audio_cl.h"
 #include "platform/kernel_new.h"
 
+class CUSBAudioFeatureUnit;
+
 // The client format last accepted for a direction.
 struct DirectionFormat {
     USHORT formatTag;
@@ -146,6 +148,12 @@ private:
     NTSTATUS DetermineSampleRate(ULONG* rate);
     NTSTATUS RateFromEndpoints(ULONG* rate);
     NTSTATUS LocateEndpoints();
+
+    // The node property handlers (adapter_node_properties.cpp).
+    CUSBAudioFeatureUnit* NodeFeatureUnit(ULONG nodeId) const;
+    NTSTATUS VolumeRange(CUSBAudioFeatureUnit* unit, ULONG channel, KSPROPERTY_STEPPING_LONG* range);
+    NTSTATUS HandleVolume(PPCPROPERTY_REQUEST request, CUSBAudioFeatureUnit* unit);
+    NTSTATUS HandleMute(PPCPROPERTY_REQUEST request, CUSBAudioFeatureUnit* unit);
 
     bool RenderFollowsCapture() const;
     NTSTATUS PinDirection(ULONG pinId, StreamDirection* direction) const;

@@ -261,8 +261,15 @@ void StreamEngine::FinishRenderError(PDEVICE_OBJECT, PVOID context)
     self->BuildRenderRequest(request);
 }
 
-// What one render request spans, in the OUT endpoint's service intervals.
+// What one render request spans, in milliseconds, the unit of the wave stream's position clock.
+// On full speed that is the request's bus intervals: each packet takes one 1-ms frame. On high
+// speed the packets are counted in microframes (scaled by the endpoint's interval), while the
+// request still carries `outPacketsPerRequest` milliseconds of audio, for which its packets were
+// sized: that span is what the clock must spread the request's bytes over.
 ULONG StreamEngine::RenderDuration()
 {
+    if (UsbAudio().IsHighSpeed()) {
+        return g_DriverTuning.outPacketsPerRequest;
+    }
     return UsbAudio().PacketsToBusIntervals(kDirectionOut, g_DriverTuning.outPacketsPerRequest);
 }

@@ -5,13 +5,13 @@
 #include "driver/adapter/usb_audio_adapter.h"
 #include "driver/driver_tuning.h"
 #include "driver/trace.h"
+#include "driver/trace_dump.h"
 
 namespace {
 
 // Request records kept for reuse: a pool of render contexts and a chain per capture and feedback
 // request in flight.
 constexpr USHORT kContextDepth = 32;
-constexpr ULONG kDumpBytesPerEvent = 16;
 
 }  // namespace
 
@@ -184,18 +184,7 @@ ULONG StreamEngine::QueryBusFrame()
 
 void StreamEngine::DumpData(const char* what, const UCHAR* data, ULONG bytes) const
 {
-    for (ULONG offset = 0; offset < bytes; offset += kDumpBytesPerEvent) {
-        char line[3 * kDumpBytesPerEvent + 1];
-        ULONG used = 0;
-        for (ULONG i = offset; i < bytes && i < offset + kDumpBytesPerEvent; ++i) {
-            static const char kHex[] = "0123456789ABCDEF";
-            line[used++] = kHex[data[i] >> 4];
-            line[used++] = kHex[data[i] & 0xF];
-            line[used++] = ' ';
-        }
-        line[used] = '\0';
-        R9_TRACE("StreamEngine: %s +%u: %s\n", what, unsigned(offset), line);
-    }
+    TraceHexDump("StreamEngine", what, data, bytes);
 }
 
 // IRQL: <= DISPATCH_LEVEL, from the USB layer's completion (below DISPATCH_LEVEL when the stack

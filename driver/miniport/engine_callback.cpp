@@ -2,11 +2,12 @@
 // stream, and the unregistration of the wave filter.
 //
 // The engine calls from its DPCs at any time, also while a stream is being created or destroyed,
-// so it reaches a stream only under that direction's guard. No stream exists until NewStream can
-// make one: every report then finds the direction without a stream and is dropped, which is what
-// the engine expects of a direction that is not running.
+// so it reaches a stream only under that direction's guard, which is open from the end of
+// NewStream until the stream starts to go. A report for a direction without a stream is dropped,
+// which is what the engine expects of a direction that is not running.
 #include "driver/miniport/usb_wave_miniport.h"
 
+#include "driver/miniport/usb_wave_stream.h"
 #include "driver/trace.h"
 
 UsbWaveStream* UsbWaveMiniport::EnterStream(StreamDirection direction)
@@ -25,21 +26,24 @@ void UsbWaveMiniport::LeaveStream(StreamDirection direction) { m_StreamGuard[dir
 
 STDMETHODIMP_(void) UsbWaveMiniport::NotifyPort(StreamDirection direction)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->NotifyPort();
         LeaveStream(direction);
     }
 }
 
-STDMETHODIMP_(void) UsbWaveMiniport::SilenceRegion(StreamDirection direction, PVOID, ULONG)
+STDMETHODIMP_(void) UsbWaveMiniport::SilenceRegion(StreamDirection direction, PVOID buffer, ULONG bytes)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->Silence(buffer, bytes);
         LeaveStream(direction);
     }
 }
 
-STDMETHODIMP_(void) UsbWaveMiniport::AdvanceClock(StreamDirection direction, ULONG, ULONG)
+STDMETHODIMP_(void) UsbWaveMiniport::AdvanceClock(StreamDirection direction, ULONG bytes, ULONG duration)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->AdvanceClock(bytes, duration);
         LeaveStream(direction);
     }
 }
@@ -47,45 +51,59 @@ STDMETHODIMP_(void) UsbWaveMiniport::AdvanceClock(StreamDirection direction, ULO
 // Only the render clock is reset this way, and only flag 0 asks for it.
 STDMETHODIMP_(void) UsbWaveMiniport::ResetRenderClock(ULONG flag)
 {
-    if (flag == 0 && EnterStream(kDirectionOut) != nullptr) {
+    if (flag != 0) {
+        return;
+    }
+    if (UsbWaveStream* stream = EnterStream(kDirectionOut)) {
+        stream->ResetRenderClock();
         LeaveStream(kDirectionOut);
     }
 }
 
 STDMETHODIMP_(void) UsbWaveMiniport::RestartClock(StreamDirection direction)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->RestartClock();
         LeaveStream(direction);
     }
 }
 
-// TRUE only while the direction's stream runs; a direction without a stream never does.
+// TRUE only while the direction's stream runs; the stream then stays in the run state until the
+// engine balances this with ReleaseStream.
 STDMETHODIMP_(BOOLEAN) UsbWaveMiniport::AcquireStream(StreamDirection direction)
 {
-    if (EnterStream(direction) != nullptr) {
+    BOOLEAN running = FALSE;
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        running = stream->AcquireRunning();
         LeaveStream(direction);
     }
-    return FALSE;
+    return running;
 }
 
-// Balances an AcquireStream that returned TRUE, which no direction without a stream gives.
+// The stream cannot have gone: it waits in run -> pause for what AcquireStream handed out.
 STDMETHODIMP_(void) UsbWaveMiniport::ReleaseStream(StreamDirection direction)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->ReleaseRunning();
         LeaveStream(direction);
     }
 }
 
-STDMETHODIMP_(void) UsbWaveMiniport::ReportRenderBytes(StreamDirection direction, ULONG, ULONG)
+STDMETHODIMP_(void) UsbWaveMiniport::ReportRenderBytes(StreamDirection direction, ULONG bytes, ULONG duration)
 {
-    if (EnterStream(direction) != nullptr) {
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->ReportRenderBytes(bytes, duration);
         LeaveStream(direction);
     }
 }
 
 STDMETHODIMP_(void) UsbWaveMiniport::RequeueCapture(StreamDirection direction)
 {
-    if (direction == kDirectionIn && EnterStream(direction) != nullptr) {
+    if (direction != kDirectionIn) {
+        return;
+    }
+    if (UsbWaveStream* stream = EnterStream(direction)) {
+        stream->RequeueCapture();
         LeaveStream(direction);
     }
 }

@@ -1,6 +1,8 @@
 #include "driver/miniport/usb_wave_miniport.h"
 
+#include "driver/driver_tuning.h"
 #include "driver/miniport/ks_wave_format.h"
+#include "driver/miniport/usb_wave_stream.h"
 #include "driver/trace.h"
 
 NTSTATUS CreateUsbWaveMiniport(POOL_TYPE poolType, PMINIPORTWAVECYCLIC* miniport)
@@ -24,6 +26,7 @@ UsbWaveMiniport::UsbWaveMiniport() : m_References(1), m_Port(nullptr), m_Adapter
     // engine cannot reach a stream that is being built.
     for (ULONG direction = 0; direction < kDirectionCount; ++direction) {
         m_Stream[direction] = nullptr;
+        m_Claimed[direction] = 0;
         m_StreamGuard[direction].Initialize();
         m_StreamGuard[direction].Wait();
     }
@@ -136,30 +139,69 @@ STDMETHODIMP_(NTSTATUS) UsbWaveMiniport::GetDescription(PPCFILTER_DESCRIPTOR* de
     return STATUS_SUCCESS;
 }
 
-// The stream class that NewStream creates, with its own IDmaChannel over a cyclic buffer, is not
-// part of the driver yet. Until it is, every stream is refused here before anything is reserved
-// with the adapter, so a refused stream leaves the device as it was; the stream's creation goes
-// after the one-stream-per-direction check.
+// A direction has at most one stream. The direction is reserved with the adapter before the
+// stream is made (an exclusive native-DSD ASIO stream refuses it), and the stream becomes
+// reachable for the engine only once it is complete.
 STDMETHODIMP_(NTSTATUS) UsbWaveMiniport::NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN, POOL_TYPE,
-                                                   ULONG pin, BOOLEAN capture, PKSDATAFORMAT,
+                                                   ULONG pin, BOOLEAN capture, PKSDATAFORMAT dataFormat,
                                                    PDMACHANNEL* dmaChannel, PSERVICEGROUP* serviceGroup)
 {
     PAGED_CODE();
-    if (stream == nullptr || dmaChannel == nullptr || serviceGroup == nullptr) {
+    if (stream == nullptr || dmaChannel == nullptr || serviceGroup == nullptr || dataFormat == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
     *stream = nullptr;
     *dmaChannel = nullptr;
     *serviceGroup = nullptr;
+    if (m_Adapter == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
     const StreamDirection direction = capture ? kDirectionIn : kDirectionOut;
-    if (m_Stream[direction] != nullptr) {
+    if (InterlockedCompareExchange(&m_Claimed[direction], 1, 0) != 0) {
         R9_TRACE("NewStream: pin %lu, direction %c already has a stream\n", static_cast<unsigned long>(pin),
                  DirectionLetter(direction));
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    R9_TRACE("NewStream: pin %lu, direction %c: wave streams are not supported\n", static_cast<unsigned long>(pin),
-             DirectionLetter(direction));
-    return STATUS_NOT_SUPPORTED;
+    NTSTATUS status = m_Adapter->ReserveDirections(capture ? TRUE : FALSE, capture ? FALSE : TRUE, FALSE);
+    if (!NT_SUCCESS(status)) {
+        R9_TRACE("NewStream: direction %c not reserved, status 0x%08lx\n", DirectionLetter(direction),
+                 static_cast<unsigned long>(status));
+        InterlockedExchange(&m_Claimed[direction], 0);
+        return status;
+    }
+    auto* created = new (g_DriverTuning.poolType, kDefaultPoolTag)
+        UsbWaveStream(this, m_Adapter, m_Port, pin, capture != FALSE);
+    if (created == nullptr) {
+        m_Adapter->ReleaseDirections(capture ? TRUE : FALSE, capture ? FALSE : TRUE);
+        InterlockedExchange(&m_Claimed[direction], 0);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    status = created->Initialize(dataFormat);
+    if (!NT_SUCCESS(status)) {
+        created->Release();
+        InterlockedExchange(&m_Claimed[direction], 0);
+        return status;
+    }
+    m_Stream[direction] = created;
+    m_StreamGuard[direction].Reopen();
+    created->ServiceGroup()->AddRef();
+    *serviceGroup = created->ServiceGroup();
+    created->AddRef();
+    *dmaChannel = static_cast<IDmaChannel*>(created);
+    *stream = static_cast<IMiniportWaveCyclicStream*>(created);
+    return STATUS_SUCCESS;
+}
+
+void UsbWaveMiniport::ForgetStream(UsbWaveStream* stream)
+{
+    PAGED_CODE();
+    const StreamDirection direction = stream->Direction();
+    if (m_Stream[direction] != stream) {
+        return;
+    }
+    m_StreamGuard[direction].Wait();
+    m_Stream[direction] = nullptr;
+    InterlockedExchange(&m_Claimed[direction], 0);
 }
 
 STDMETHODIMP_(void) UsbWaveMiniport::PowerChangeNotify(POWER_STATE powerState)

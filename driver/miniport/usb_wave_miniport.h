@@ -82,6 +82,12 @@ public:
 
     // The stored device power state (1 = D0 after Init), for the driver's tests.
     ULONG PowerState() const { return m_PowerState; }
+    // The adapter the property handlers of the filter reach; null before Init.
+    IUsbAudioAdapter* Adapter() const { return m_Adapter; }
+
+    // IRQL: PASSIVE_LEVEL. A stream that is going: once the engine has let go of it, its direction
+    // has no stream any more.
+    void ForgetStream(UsbWaveStream* stream);
 
     // Drops the references Init took on the port and the adapter.
     void ReleaseBindings();
@@ -96,8 +102,10 @@ private:
     LONG m_References;
     PPORTWAVECYCLIC m_Port;
     IUsbAudioAdapter* m_Adapter;
-    // At most one stream per direction; a stream is reached only while its guard is held.
+    // At most one stream per direction; a stream is reached only while its guard is held. A
+    // direction is claimed while NewStream makes its stream, so that two cannot race for it.
     UsbWaveStream* m_Stream[kDirectionCount];
     RundownGuard m_StreamGuard[kDirectionCount];
+    LONG m_Claimed[kDirectionCount];
     ULONG m_PowerState;
 };

@@ -11,8 +11,9 @@ public:
     // IRQL: PASSIVE_LEVEL for the five requests; each waits for the device. Failures come back as
     // the USB stack reported them.
     virtual NTSTATUS GetSampleRate(ULONG* rate) = 0;
-    // The lowest and highest rate of the clock's range. The first subrange is always taken; later
-    // ones widen the range only within [lowerLimit, upperLimit].
+    // The lowest and highest rate the clock's range offers within [lowerLimit, upperLimit] (a
+    // continuous subrange is cut to the limits, a stepped one to its steps inside them); both 0
+    // when it offers none there.
     virtual NTSTATUS GetSampleRateRange(ULONG* low, ULONG* high, ULONG lowerLimit, ULONG upperLimit) = 0;
     // STATUS_SUCCESS when the clock can run at `rate`, STATUS_NOT_SUPPORTED when it cannot.
     virtual NTSTATUS IsSampleRateSupported(ULONG rate) = 0;

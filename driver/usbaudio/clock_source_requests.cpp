@@ -27,15 +27,46 @@ Subrange SubrangeAt(const UCHAR* range, ULONG index)
     return {LittleEndianDword(at), LittleEndianDword(at + 4), LittleEndianDword(at + 8)};
 }
 
+// A reply shorter than its subrange count leaves the subranges it did not send all zero; they
+// offer nothing (and a rate of 0 is no rate).
+bool IsEmpty(const Subrange& subrange) { return subrange.Maximum == 0; }
+
 // A subrange lists the rate when it is a single rate, or a stepped range whose steps hit it. A
 // range with a zero step says nothing about the rates between its ends.
 bool Lists(const Subrange& subrange, ULONG rate)
 {
-    if (rate < subrange.Minimum || rate > subrange.Maximum) {
+    if (rate == 0 || IsEmpty(subrange) || rate < subrange.Minimum || rate > subrange.Maximum) {
         return false;
     }
     return subrange.Minimum == subrange.Maximum ||
            (subrange.Resolution != 0 && (rate - subrange.Minimum) % subrange.Resolution == 0);
+}
+
+// The lowest and highest rate of the subrange within [lower, upper], on its steps when it has any
+// (a range with a zero step is taken as continuous); false when none lies there.
+bool OffersWithin(const Subrange& subrange, ULONG lower, ULONG upper, ULONG* low, ULONG* high)
+{
+    if (lower == 0) {
+        lower = 1;
+    }
+    if (IsEmpty(subrange) || subrange.Minimum > subrange.Maximum || subrange.Maximum < lower ||
+        subrange.Minimum > upper) {
+        return false;
+    }
+    ULONG first = subrange.Minimum > lower ? subrange.Minimum : lower;
+    ULONG last = subrange.Maximum < upper ? subrange.Maximum : upper;
+    if (subrange.Minimum != subrange.Maximum && subrange.Resolution != 0) {
+        const ULONG step = subrange.Resolution;
+        const ULONGLONG up = (ULONGLONG(first - subrange.Minimum) + step - 1) / step * step + subrange.Minimum;
+        last = (last - subrange.Minimum) / step * step + subrange.Minimum;
+        if (up > last) {
+            return false;
+        }
+        first = ULONG(up);
+    }
+    *low = first;
+    *high = last;
+    return true;
 }
 
 }  // namespace
@@ -116,13 +147,19 @@ NTSTATUS CUSBAudioClockSource::GetSampleRateRange(ULONG* low, ULONG* high, ULONG
     if (!NT_SUCCESS(status)) {
         return status;
     }
+    // Only rates within the limits count: a caller narrowing a window to what the clock offers
+    // must never get a wider one back.
     for (ULONG i = 0; i < count; ++i) {
-        const Subrange subrange = SubrangeAt(range, i);
-        if (*low == 0 || (subrange.Minimum < *low && subrange.Minimum >= lowerLimit)) {
-            *low = subrange.Minimum;
+        ULONG first = 0;
+        ULONG last = 0;
+        if (!OffersWithin(SubrangeAt(range, i), lowerLimit, upperLimit, &first, &last)) {
+            continue;
         }
-        if (*high == 0 || (subrange.Maximum > *high && subrange.Maximum <= upperLimit)) {
-            *high = subrange.Maximum;
+        if (*low == 0 || first < *low) {
+            *low = first;
+        }
+        if (last > *high) {
+            *high = last;
         }
     }
     FreeRange(range);

@@ -320,13 +320,23 @@ NTSTATUS CUSBAudioCL::MatchDataRange(ULONG direction, ULONG* channels, ULONG* mi
     if (match == nullptr) {
         return STATUS_NO_MATCH;
     }
-    if (IsAudioClass20()) {
-        CUSBAudioClockEntity* clock = GetClockEntity(record);
-        return clock != nullptr ? clock->GetSampleRateRange(minRate, maxRate, *minRate, *maxRate) : STATUS_NO_MATCH;
-    }
     ULONG lowest = 0;
     ULONG highest = 0;
-    if (FindOfferedRates(*record, *minRate, *maxRate, &lowest, &highest)) {
+    bool offered;
+    if (IsAudioClass20()) {
+        CUSBAudioClockEntity* clock = GetClockEntity(record);
+        if (clock == nullptr) {
+            return STATUS_NO_MATCH;
+        }
+        const NTSTATUS status = clock->GetSampleRateRange(&lowest, &highest, *minRate, *maxRate);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+        offered = lowest != 0;
+    } else {
+        offered = FindOfferedRates(*record, *minRate, *maxRate, &lowest, &highest);
+    }
+    if (offered) {
         *minRate = lowest;
         *maxRate = highest;
     } else {

@@ -329,11 +329,13 @@ NTSTATUS CUSBAudioCL::LayOutLengthPrefixed(const StreamingInterface* render, PVO
     ULONG entryCount = 0;
     const USHORT* entries = usbaudio::PatternEntries(*m_RenderPacketPattern, IsHighSpeed(), &entryCount);
     const ULONG total = transfer->TransferBufferLength;
+    // The position may have been left by a longer pattern (another rate): it wraps like everywhere else.
+    ULONG position = m_PatternPosition % entryCount;
     ULONG slot = 0;
     ULONG assigned = 0;
     for (ULONG i = 0; i < transfer->NumberOfPackets && total - slot > kLengthPrefixBytes; ++i) {
-        const ULONG taken = Smaller(render->BytesPerSampleFrame * entries[m_PatternPosition], length - assigned);
-        m_PatternPosition = (m_PatternPosition + 1) % entryCount;
+        const ULONG taken = Smaller(render->BytesPerSampleFrame * entries[position], length - assigned);
+        position = (position + 1) % entryCount;
         const ULONG room = total - slot - kLengthPrefixBytes;
         const ULONG copied = taken <= room && source != nullptr ? taken : 0;
         RtlCopyMemory(prefixed + slot + kLengthPrefixBytes, source + assigned, copied);
@@ -346,6 +348,7 @@ NTSTATUS CUSBAudioCL::LayOutLengthPrefixed(const StreamingInterface* render, PVO
         slot += copied + kLengthPrefixBytes;
         assigned += taken;
     }
+    m_PatternPosition = position;
     return STATUS_SUCCESS;
 }
 

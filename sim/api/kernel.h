@@ -15,6 +15,7 @@
 #include "sim/api/kernel_version.h"
 #include "sim/api/ks.h"
 #include "sim/api/ksmedia.h"
+#include "sim/api/ks_properties.h"
 #include "sim/api/portcls.h"
 #include "sim/api/unknown.h"
 #include "sim/api/portcls_ports.h"

@@ -1,6 +1,6 @@
 // PortCls declarations (portcls.h) of the filter description a miniport hands to its port: pins,
-// nodes, connections and automation tables, with the published x64 layouts and values. The
-// property, method and event requests stay incomplete here; their handlers live in the miniports.
+// nodes, connections and automation tables, and the property request its handlers receive, with
+// the published x64 layouts and values. Method and event requests stay incomplete here.
 #pragma once
 
 #include "sim/api/ks.h"
@@ -21,6 +21,26 @@ typedef struct {
     ULONG Flags;
     PCPFNPROPERTY_HANDLER Handler;
 } PCPROPERTY_ITEM, *PPCPROPERTY_ITEM;
+
+struct IUnknown;
+struct _IRP;
+
+// What the port hands a property handler: the miniport (major target) and the stream (minor target,
+// null for a filter property), the node (PCFILTER_NODE for none), the item found in the automation
+// table, the verb (one KSPROPERTY_TYPE_*), the instance data that followed the property in the
+// request, and the value buffer, whose size the handler sets to the bytes it returns.
+struct _PCPROPERTY_REQUEST {
+    struct IUnknown* MajorTarget;
+    struct IUnknown* MinorTarget;
+    ULONG Node;
+    const PCPROPERTY_ITEM* PropertyItem;
+    ULONG Verb;
+    ULONG InstanceSize;
+    PVOID Instance;
+    ULONG ValueSize;
+    PVOID Value;
+    struct _IRP* Irp;
+};
 
 struct _PCMETHOD_REQUEST;
 typedef NTSTATUS(NTAPI* PCPFNMETHOD_HANDLER)(struct _PCMETHOD_REQUEST* MethodRequest);

@@ -12,7 +12,7 @@ namespace sim::io {
 
 class UserFile final : public KernelObject {
 public:
-    UserFile(PDEVICE_OBJECT device, const std::u16string& fileName, bool synchronous);
+    UserFile(PDEVICE_OBJECT device, const std::u16string& fileName, bool synchronous, UserFile* related = nullptr);
     ~UserFile() override;
 
     void* Body() override { return &state_->file; }
@@ -31,6 +31,7 @@ private:
     struct FileState {
         FILE_OBJECT file{};
         std::u16string name;
+        UserFile* related = nullptr;  // counted until the close request has been sent
     };
     struct DeferredClose {
         WORK_QUEUE_ITEM item;

@@ -47,7 +47,7 @@ NTSTATUS ReferenceDevice(PDEVICE_OBJECT device)
 
 }  // namespace
 
-UserFile::UserFile(PDEVICE_OBJECT device, const std::u16string& fileName, bool synchronous)
+UserFile::UserFile(PDEVICE_OBJECT device, const std::u16string& fileName, bool synchronous, UserFile* related)
     : state_(std::make_unique<FileState>()), synchronous_(synchronous)
 {
     state_->name = fileName;
@@ -55,6 +55,11 @@ UserFile::UserFile(PDEVICE_OBJECT device, const std::u16string& fileName, bool s
     file.Type = IO_TYPE_FILE;
     file.Size = sizeof(FILE_OBJECT);
     file.DeviceObject = device;
+    if (related != nullptr) {
+        related->AddRef();
+        state_->related = related;
+        file.RelatedFileObject = related->File();
+    }
     file.FileName.Buffer = reinterpret_cast<PWSTR>(state_->name.data());
     file.FileName.Length = USHORT(state_->name.size() * sizeof(WCHAR));
     file.FileName.MaximumLength = file.FileName.Length;
@@ -68,6 +73,9 @@ UserFile::~UserFile()
 {
     PDEVICE_OBJECT device = state_->file.DeviceObject;
     if (!opened) {
+        if (state_->related != nullptr) {
+            Machine::Current().Objects().Release(state_->related);
+        }
         Machine::Current().Objects().DereferenceBody(device);
         return;
     }
@@ -91,7 +99,11 @@ void UserFile::SendClose(std::unique_ptr<FileState> state)
 {
     PDEVICE_OBJECT device = state->file.DeviceObject;
     SendFileRequest(&state->file, IRP_MJ_CLOSE);
+    UserFile* related = state->related;
     state.reset();
+    if (related != nullptr) {
+        Machine::Current().Objects().Release(related);
+    }
     const LONG left = InterlockedDecrement(&device->ReferenceCount);
     std::function<void(PDEVICE_OBJECT)> lastFileClosed;
     if (left == 0) {
@@ -105,15 +117,17 @@ void UserFile::SendClose(std::unique_ptr<FileState> state)
     }
 }
 
-NTSTATUS OpenUserFile(PDEVICE_OBJECT device, const std::u16string& fileName, const OpenParameters& parameters,
-                      UserFile** file)
+namespace {
+
+NTSTATUS Open(PDEVICE_OBJECT device, const std::u16string& fileName, const OpenParameters& parameters,
+              UserFile* related, UserFile** file)
 {
     PAGED_CODE();
     NTSTATUS status = ReferenceDevice(device);
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    auto* record = new UserFile(device, fileName, parameters.synchronous);
+    auto* record = new UserFile(device, fileName, parameters.synchronous, related);
     Machine::Current().Objects().Register(record);
     record->File()->ReadAccess = (parameters.access & (GENERIC_READ | FILE_ALL_ACCESS)) != 0;
     record->File()->WriteAccess = (parameters.access & (GENERIC_WRITE | FILE_ALL_ACCESS)) != 0;
@@ -128,6 +142,20 @@ NTSTATUS OpenUserFile(PDEVICE_OBJECT device, const std::u16string& fileName, con
     record->handles = 1;
     *file = record;
     return STATUS_SUCCESS;
+}
+
+}  // namespace
+
+NTSTATUS OpenUserFile(PDEVICE_OBJECT device, const std::u16string& fileName, const OpenParameters& parameters,
+                      UserFile** file)
+{
+    return Open(device, fileName, parameters, nullptr, file);
+}
+
+NTSTATUS OpenRelatedUserFile(UserFile* related, const std::u16string& fileName, const OpenParameters& parameters,
+                             UserFile** file)
+{
+    return Open(related->File()->DeviceObject, fileName, parameters, related, file);
 }
 
 void AddFileHandle(UserFile* file) { InterlockedIncrement(&file->handles); }
@@ -149,6 +177,8 @@ void CloseFileHandle(UserFile* file)
 }
 
 bool IsSynchronous(const UserFile* file) { return file->Synchronous(); }
+
+PFILE_OBJECT FileObjectOf(UserFile* file) { return file->File(); }
 
 KEVENT* FileEvent(UserFile* file) { return file->Event(); }
 

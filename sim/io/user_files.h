@@ -46,6 +46,11 @@ struct OpenParameters {
 // gives back with ReleaseFileReference after closing its handles.
 NTSTATUS OpenUserFile(PDEVICE_OBJECT device, const std::u16string& fileName, const OpenParameters& parameters,
                       UserFile** file);
+// Opens `fileName` relative to an open file object (NtCreateFile with a root directory, as a
+// kernel-streaming pin is created on its filter): the create goes to the same device with
+// RelatedFileObject set, and the new file object keeps `related` referenced until its close.
+NTSTATUS OpenRelatedUserFile(UserFile* related, const std::u16string& fileName, const OpenParameters& parameters,
+                             UserFile** file);
 // A second handle to the same file object (DuplicateHandle).
 void AddFileHandle(UserFile* file);
 // One handle closed: the last sends IRP_MJ_CLEANUP. At PASSIVE_LEVEL.
@@ -54,6 +59,8 @@ void CloseFileHandle(UserFile* file);
 void ReleaseFileReference(UserFile* file);
 
 bool IsSynchronous(const UserFile* file);
+// The file object behind the user file, as drivers see it.
+PFILE_OBJECT FileObjectOf(UserFile* file);
 // Signalled when a request without an event of its own completes (the file object's event).
 KEVENT* FileEvent(UserFile* file);
 // Serialises the requests of a synchronous file object.

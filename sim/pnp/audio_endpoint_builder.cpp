@@ -23,7 +23,15 @@ public:
     std::atomic<bool> running{true};
     std::mutex lock;
     std::map<std::u16string, DefaultFormats> defaults;  // by upper-cased instance path
+    AudioDeviceListener* listener = nullptr;
 };
+
+AudioDeviceListener* Listener()
+{
+    AudioService& service = Machine::Current().Component<AudioService>();
+    std::lock_guard<std::mutex> held(service.lock);
+    return service.listener;
+}
 
 AudioService& Service() { return Machine::Current().Component<AudioService>(); }
 
@@ -67,6 +75,28 @@ std::u16string FriendlyName(EndpointFlow flow, const DeviceNode& node)
     return (flow == EndpointFlow::Render ? u"Speakers (" : u"Microphone (") + node.Identity().description + u")";
 }
 
+void AddEndpointsOf(PDEVICE_OBJECT pdo, const PCFILTER_DESCRIPTOR& filter)
+{
+    const DeviceNode* node = MachineDeviceTree().FindByPhysicalDeviceObject(pdo);
+    if (!AudioServiceRunning() || node == nullptr) {
+        return;
+    }
+    {
+        AudioService& service = Service();
+        std::lock_guard<std::mutex> held(service.lock);
+        service.defaults[registry::UpcaseName(node->InstancePath())] = {FilterFormat(filter, EndpointFlow::Render),
+                                                                        FilterFormat(filter, EndpointFlow::Capture)};
+    }
+    for (EndpointFlow flow : kFlows) {
+        const std::optional<WAVEFORMATEXTENSIBLE> format = FilterFormat(filter, flow);
+        if (format) {
+            const std::u16string endpoint =
+                AddAudioEndpoint(flow, node->InstancePath(), *format, FriendlyName(flow, *node));
+            SetEndpointState(flow, endpoint, kDeviceStateActive);
+        }
+    }
+}
+
 }  // namespace
 
 void SetAudioServiceRunning(bool running) { Service().running = running; }
@@ -97,27 +127,28 @@ std::optional<WAVEFORMATEXTENSIBLE> EndpointFormatFor(const KSPIN_DESCRIPTOR& pi
     return std::nullopt;
 }
 
+void SetAudioDeviceListener(AudioDeviceListener* listener)
+{
+    AudioService& service = Service();
+    std::lock_guard<std::mutex> held(service.lock);
+    service.listener = listener;
+}
+
 void OnAudioFilterArrival(PDEVICE_OBJECT pdo, const PCFILTER_DESCRIPTOR& filter)
 {
-    const DeviceNode* node = MachineDeviceTree().FindByPhysicalDeviceObject(pdo);
-    if (!AudioServiceRunning() || node == nullptr) {
-        return;
-    }
-    {
-        AudioService& service = Service();
-        std::lock_guard<std::mutex> held(service.lock);
-        service.defaults[registry::UpcaseName(node->InstancePath())] = {FilterFormat(filter, EndpointFlow::Render),
-                                                                        FilterFormat(filter, EndpointFlow::Capture)};
-    }
-    for (EndpointFlow flow : kFlows) {
-        const std::optional<WAVEFORMATEXTENSIBLE> format = FilterFormat(filter, flow);
-        if (format) {
-            const std::u16string endpoint =
-                AddAudioEndpoint(flow, node->InstancePath(), *format, FriendlyName(flow, *node));
-            SetEndpointState(flow, endpoint, kDeviceStateActive);
-        }
+    AddEndpointsOf(pdo, filter);
+    if (AudioDeviceListener* listener = Listener()) {
+        listener->FilterArrived(pdo);
     }
 }
+
+void OnAudioFilterDeparture(PDEVICE_OBJECT pdo)
+{
+    if (AudioDeviceListener* listener = Listener()) {
+        listener->FilterDeparted(pdo);
+    }
+}
+
 
 std::optional<WAVEFORMATEXTENSIBLE> CurrentDefaultFormat(const std::u16string& instancePath, bool render)
 {
@@ -133,14 +164,16 @@ std::optional<WAVEFORMATEXTENSIBLE> CurrentDefaultFormat(const std::u16string& i
 void OnAudioDeviceRemoval(PDEVICE_OBJECT pdo)
 {
     const DeviceNode* node = MachineDeviceTree().FindByPhysicalDeviceObject(pdo);
-    if (!AudioServiceRunning() || node == nullptr) {
-        return;
-    }
-    for (EndpointFlow flow : kFlows) {
-        const std::u16string endpoint = FindAudioEndpoint(flow, node->InstancePath());
-        if (!endpoint.empty()) {
-            SetEndpointState(flow, endpoint, kDeviceStateNotPresent);
+    if (AudioServiceRunning() && node != nullptr) {
+        for (EndpointFlow flow : kFlows) {
+            const std::u16string endpoint = FindAudioEndpoint(flow, node->InstancePath());
+            if (!endpoint.empty()) {
+                SetEndpointState(flow, endpoint, kDeviceStateNotPresent);
+            }
         }
+    }
+    if (AudioDeviceListener* listener = Listener()) {
+        listener->DeviceRemoved(pdo);
     }
 }
 

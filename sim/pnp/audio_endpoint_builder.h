@@ -27,10 +27,25 @@ namespace sim::pnp {
 void SetAudioServiceRunning(bool running);
 bool AudioServiceRunning();
 
-// PortCls's notice that a filter of the device on `pdo` arrived.
+// PortCls's notice that a filter of the device on `pdo` arrived, or went while the device stays
+// (the driver unregistered it).
 void OnAudioFilterArrival(PDEVICE_OBJECT pdo, const PCFILTER_DESCRIPTOR& filter);
+void OnAudioFilterDeparture(PDEVICE_OBJECT pdo);
 // Plug and Play's notice that the device on `pdo` has gone (surprise removal or removal).
 void OnAudioDeviceRemoval(PDEVICE_OBJECT pdo);
+
+// The part of the audio service that streams hears of the same events, after the endpoints are
+// up to date. A listener must not block: it runs on the thread that registered or removed the
+// filter, as the service's own threads react on Windows.
+class AudioDeviceListener {
+public:
+    virtual ~AudioDeviceListener() = default;
+    virtual void FilterArrived(PDEVICE_OBJECT pdo) = 0;
+    virtual void FilterDeparted(PDEVICE_OBJECT pdo) = 0;
+    virtual void DeviceRemoved(PDEVICE_OBJECT pdo) = 0;
+};
+// One listener at a time; null removes it.
+void SetAudioDeviceListener(AudioDeviceListener* listener);
 
 // The endpoint format for a streaming pin; nullopt when none of its ranges is an audio range.
 std::optional<WAVEFORMATEXTENSIBLE> EndpointFormatFor(const KSPIN_DESCRIPTOR& pin);

@@ -57,4 +57,14 @@ WaveCyclicPort* FindSubdevicePort(AdapterDevice& adapter, const std::u16string& 
 // The empty resource list PortCls hands to StartDevice for a device without hardware resources.
 NTSTATUS NewEmptyResourceList(PRESOURCELIST* list);
 
+// NewMasterDmaChannel's channel over a common buffer of at most `maximumLength` bytes.
+NTSTATUS NewCommonBufferDmaChannel(ULONG maximumLength, PDMACHANNEL* channel);
+
+// The kernel-streaming requests of filters and pins (ks_dispatch.cpp); each completes the IRP
+// unless it pends.
+NTSTATUS CreateKsObject(AdapterDevice& adapter, PIRP irp);
+NTSTATUS CleanupKsObject(PIRP irp);
+NTSTATUS CloseKsObject(AdapterDevice& adapter, PIRP irp);
+NTSTATUS ControlKsObject(PIRP irp);
+
 }  // namespace sim::portcls

@@ -3,10 +3,10 @@
 // Plug and Play: the start request goes down first and the driver's StartDevice runs on its way
 // back, at PASSIVE_LEVEL; removal requests pass down after PortCls has turned the filters'
 // interfaces off, and the remove request also drops the subdevices and the power registration and
-// deletes the device object. A query-remove is refused with STATUS_DEVICE_BUSY while a filter is
-// open. Power: a device going to D0 is powered below first and then told (adapter, then
-// miniports); a device leaving D0 is told first (miniports, then adapter). Create opens the
-// subdevice whose name is the file name.
+// deletes the device object. A query-remove is refused with STATUS_DEVICE_BUSY while a filter or
+// pin is open. Power: a device going to D0 is powered below first and then told (adapter, then
+// miniports); a device leaving D0 is told first (miniports, then adapter). Creates, closes and
+// I/O controls of filters and pins are in ks_dispatch.cpp.
 #include "sim/kernel/machine.h"
 #include "sim/portcls/wave_cyclic_port.h"
 
@@ -15,12 +15,6 @@ namespace {
 using sim::portcls::AdapterDevice;
 using sim::portcls::DeviceState;
 using sim::portcls::WaveCyclicPort;
-
-// Marks a file object as an open subdevice (FsContext holds its port). PortCls keeps a whole
-// object there, so whatever reads the start of FsContext2 finds memory of an object's size.
-struct OpenFilterMarker {
-    ULONG_PTR words[4];
-} openFilterMarker = {};
 
 NTSTATUS Complete(PIRP irp, NTSTATUS status)
 {
@@ -226,47 +220,6 @@ NTSTATUS Power(AdapterDevice& adapter, PIRP irp)
     return PassDown(adapter, irp);
 }
 
-std::u16string SubdeviceName(PFILE_OBJECT file)
-{
-    if (file == nullptr || file->FileName.Buffer == nullptr) {
-        return {};
-    }
-    std::u16string name(reinterpret_cast<const char16_t*>(file->FileName.Buffer),
-                        file->FileName.Length / sizeof(WCHAR));
-    if (!name.empty() && name[0] == u'\\') {
-        name.erase(0, 1);
-    }
-    return name;
-}
-
-NTSTATUS Create(AdapterDevice& adapter, PIRP irp)
-{
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    if (adapter.state != DeviceState::Started) {
-        return Complete(irp, adapter.state == DeviceState::Added ? STATUS_DEVICE_NOT_READY : STATUS_DELETE_PENDING);
-    }
-    WaveCyclicPort* port = file == nullptr ? nullptr : sim::portcls::FindSubdevicePort(adapter, SubdeviceName(file));
-    if (port == nullptr) {
-        return Complete(irp, STATUS_OBJECT_NAME_NOT_FOUND);
-    }
-    file->FsContext = static_cast<IPortWaveCyclic*>(port);
-    file->FsContext2 = &openFilterMarker;
-    InterlockedIncrement(&adapter.openFiles);
-    return Complete(irp, STATUS_SUCCESS);
-}
-
-NTSTATUS Close(AdapterDevice& adapter, PIRP irp)
-{
-    PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;
-    if (file != nullptr && file->FsContext2 == &openFilterMarker) {
-        static_cast<IPortWaveCyclic*>(file->FsContext)->Release();
-        file->FsContext = nullptr;
-        file->FsContext2 = nullptr;
-        InterlockedDecrement(&adapter.openFiles);
-    }
-    return Complete(irp, STATUS_SUCCESS);
-}
-
 }  // namespace
 
 NTSTATUS NTAPI PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
@@ -283,11 +236,13 @@ NTSTATUS NTAPI PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
     case IRP_MJ_SYSTEM_CONTROL:
         return PassDown(*adapter, Irp);
     case IRP_MJ_CREATE:
-        return Create(*adapter, Irp);
+        return sim::portcls::CreateKsObject(*adapter, Irp);
     case IRP_MJ_CLOSE:
-        return Close(*adapter, Irp);
+        return sim::portcls::CloseKsObject(*adapter, Irp);
     case IRP_MJ_CLEANUP:
-        return Complete(Irp, STATUS_SUCCESS);
+        return sim::portcls::CleanupKsObject(Irp);
+    case IRP_MJ_DEVICE_CONTROL:
+        return sim::portcls::ControlKsObject(Irp);
     default:
         return Complete(Irp, STATUS_INVALID_DEVICE_REQUEST);
     }

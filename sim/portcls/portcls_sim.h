@@ -1,11 +1,13 @@
 // What the simulated PortCls shows of itself to tests and tools: the subdevices registered on the
-// machine, with the device interfaces PcRegisterSubdevice made for each.
+// machine, with the device interfaces PcRegisterSubdevice made for each, and the counts of a pin's
+// copy engine.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "sim/api/kernel.h"
+#include "sim/portcls/wave_cyclic_pin.h"
 
 namespace sim::portcls {
 
@@ -17,6 +19,9 @@ struct RegisteredSubdevice {
 };
 
 std::vector<RegisteredSubdevice> RegisteredSubdevices();
+
+// What the port's copy engine counted on the pin open on `pinFile`; false for any other file object.
+bool PinCountersOf(PFILE_OBJECT pinFile, PinCounters& counters);
 
 // The interface classes PcRegisterSubdevice uses besides KSCATEGORY_AUDIO.
 // {65E8773E-8F56-11D0-A3B9-00A0C9223196}

@@ -165,6 +165,8 @@ NTSTATUS UnregisterSubdevice(PDEVICE_OBJECT deviceObject, PUNKNOWN unknown)
     SetInterfaces(*removed, false);
     removed->port->ReleaseChildren();
     removed->port->Release();
+    // The audio service sees the filter's interfaces go and lets go of the filter.
+    sim::pnp::OnAudioFilterDeparture(adapter->pdo);
     return STATUS_SUCCESS;
 }
 

@@ -74,7 +74,11 @@ STDMETHODIMP_(NTSTATUS) WaveCyclicPort::Init(PDEVICE_OBJECT deviceObject, PIRP, 
         deviceObject_ = nullptr;
         return status;
     }
+    // Property handlers get the unknown the adapter driver passed here as their major target.
+    unknownMiniport->AddRef();
+    std::lock_guard<std::mutex> held(lock_);
     miniport_ = miniport;
+    unknownMiniport_ = unknownMiniport;
     descriptor_ = descriptor;
     return STATUS_SUCCESS;
 }
@@ -106,7 +110,7 @@ STDMETHODIMP_(VOID) WaveCyclicPort::Notify(PSERVICEGROUP serviceGroup)
     }
 }
 
-// A USB adapter has no system DMA; its streams implement IDmaChannel over their own memory.
+// A USB adapter has no system DMA controller for slave channels to run on.
 STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewSlaveDmaChannel(PDMACHANNELSLAVE* channel, PUNKNOWN, PRESOURCELIST, ULONG,
                                                            ULONG, BOOLEAN, DMA_SPEED)
 {
@@ -116,13 +120,18 @@ STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewSlaveDmaChannel(PDMACHANNELSLAVE* cha
     return STATUS_NOT_IMPLEMENTED;
 }
 
-STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewMasterDmaChannel(PDMACHANNEL* channel, PUNKNOWN, PRESOURCELIST, ULONG,
-                                                            BOOLEAN, BOOLEAN, DMA_WIDTH, DMA_SPEED)
+STDMETHODIMP_(NTSTATUS) WaveCyclicPort::NewMasterDmaChannel(PDMACHANNEL* channel, PUNKNOWN, PRESOURCELIST,
+                                                            ULONG maximumLength, BOOLEAN, BOOLEAN, DMA_WIDTH,
+                                                            DMA_SPEED)
 {
-    if (channel != nullptr) {
-        *channel = nullptr;
+    if (channel == nullptr) {
+        return STATUS_INVALID_PARAMETER;
     }
-    return STATUS_NOT_IMPLEMENTED;
+    *channel = nullptr;
+    if (maximumLength == 0) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    return NewCommonBufferDmaChannel(maximumLength, channel);
 }
 
 STDMETHODIMP_(NTSTATUS) WaveCyclicPort::UnregisterSubdevice(PDEVICE_OBJECT deviceObject, PUNKNOWN unknown)
@@ -132,24 +141,54 @@ STDMETHODIMP_(NTSTATUS) WaveCyclicPort::UnregisterSubdevice(PDEVICE_OBJECT devic
 
 void WaveCyclicPort::NotifyPower(POWER_STATE state)
 {
-    if (miniport_ == nullptr) {
+    PMINIPORTWAVECYCLIC miniport = ReferenceMiniport();
+    if (miniport == nullptr) {
         return;
     }
     PPOWERNOTIFY notify = nullptr;
-    if (NT_SUCCESS(miniport_->QueryInterface(IID_IPowerNotify, reinterpret_cast<PVOID*>(&notify)))) {
+    if (NT_SUCCESS(miniport->QueryInterface(IID_IPowerNotify, reinterpret_cast<PVOID*>(&notify)))) {
         notify->PowerChangeNotify(state);
         notify->Release();
     }
+    miniport->Release();
 }
 
 void WaveCyclicPort::ReleaseChildren()
 {
-    PMINIPORTWAVECYCLIC miniport = miniport_;
-    miniport_ = nullptr;
-    descriptor_ = nullptr;
+    PMINIPORTWAVECYCLIC miniport;
+    PUNKNOWN unknown;
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        miniport = miniport_;
+        unknown = unknownMiniport_;
+        miniport_ = nullptr;
+        unknownMiniport_ = nullptr;
+        descriptor_ = nullptr;
+    }
     if (miniport != nullptr) {
         miniport->Release();
     }
+    if (unknown != nullptr) {
+        unknown->Release();
+    }
+}
+
+PUNKNOWN WaveCyclicPort::ReferenceUnknownMiniport()
+{
+    std::lock_guard<std::mutex> held(lock_);
+    if (unknownMiniport_ != nullptr) {
+        unknownMiniport_->AddRef();
+    }
+    return unknownMiniport_;
+}
+
+PMINIPORTWAVECYCLIC WaveCyclicPort::ReferenceMiniport()
+{
+    std::lock_guard<std::mutex> held(lock_);
+    if (miniport_ != nullptr) {
+        miniport_->AddRef();
+    }
+    return miniport_;
 }
 
 NTSTATUS PcNewPortImpl(PPORT* outPort, REFCLSID classId)

@@ -2,9 +2,15 @@
 // miniport's Init and GetDescription and keeps the filter descriptor), passes Notify on to the
 // stream's service group, and unregisters its subdevice through IUnregisterSubdevice. The port and
 // its miniport reference each other; PortCls breaks that cycle when the subdevice goes
-// (ReleaseChildren), as the real port class does on unregistration and device removal.
+// (ReleaseChildren), as the real port class does on unregistration and device removal. Its pins
+// (wave_cyclic_pin.h) keep their streams, and through them the miniport, until they close; a port
+// whose subdevice has gone makes no new pins and answers no filter properties.
 #pragma once
 
+#include <mutex>
+#include <vector>
+
+#include "sim/api/ks_streaming.h"
 #include "sim/portcls/adapter_device.h"
 
 namespace sim::portcls {
@@ -37,6 +43,23 @@ public:
     STDMETHODIMP_(NTSTATUS) UnregisterSubdevice(PDEVICE_OBJECT deviceObject, PUNKNOWN unknown) override;
 
     const PCFILTER_DESCRIPTOR* Descriptor() const { return descriptor_; }
+    // The miniport, referenced, while the subdevice is registered; else null.
+    PMINIPORTWAVECYCLIC ReferenceMiniport();
+    // The unknown the miniport was bound with (Init's UnknownMiniport), referenced; else null.
+    PUNKNOWN ReferenceUnknownMiniport();
+
+    // IRQL: PASSIVE_LEVEL. A pin on this filter from a create request's connect record and data
+    // format (port_pins.cpp); the pin comes referenced.
+    NTSTATUS CreatePin(const KSPIN_CONNECT& connect, const KSDATAFORMAT& format, class WaveCyclicPin** pin);
+    void ClosePin(class WaveCyclicPin* pin);
+    // The automation table of the filter, of pin factory `pinId` or of node `nodeId`; null when
+    // there is none (or no such pin or node, or the subdevice has gone).
+    const PCAUTOMATION_TABLE* FilterAutomation();
+    const PCAUTOMATION_TABLE* PinAutomation(ULONG pinId);
+    const PCAUTOMATION_TABLE* NodeAutomation(ULONG nodeId, bool* nodeExists);
+    // The filter's pin factories: how many, and one's data flow and communication.
+    ULONG PinCount();
+    bool PinFactory(ULONG pinId, KSPIN_DATAFLOW* flow, KSPIN_COMMUNICATION* communication);
     PDEVICE_OBJECT DeviceObject() const { return deviceObject_; }
     // Tells the miniport about a device power change, if it implements IPowerNotify.
     void NotifyPower(POWER_STATE state);
@@ -45,10 +68,15 @@ public:
 private:
     ~WaveCyclicPort();
 
+    const PCPIN_DESCRIPTOR* PinDescriptor(ULONG pinId) const;
+
     LONG references_ = 1;
     PDEVICE_OBJECT deviceObject_ = nullptr;
+    std::mutex lock_;  // the miniport, the descriptor and the pins
     PMINIPORTWAVECYCLIC miniport_ = nullptr;
+    PUNKNOWN unknownMiniport_ = nullptr;
     PPCFILTER_DESCRIPTOR descriptor_ = nullptr;
+    std::vector<class WaveCyclicPin*> pins_;
 };
 
 }  // namespace sim::portcls

@@ -94,9 +94,9 @@ void AdapterBench::SetDeviceValue(const std::u16string& name, ULONG type, const 
     EXPECT_TRUE(sim::registry::MachineRegistry().SetValue(kHardwareKey, name, type, data));
 }
 
-void AdapterBench::SaveEndpointFormats(ULONG rate)
+void AdapterBench::SaveEndpointFormats(ULONG rate, USHORT containerBits)
 {
-    const WAVEFORMATEXTENSIBLE format = sim::pnp::MakePcmFormat(rate, 2, 32, 24);
+    const WAVEFORMATEXTENSIBLE format = sim::pnp::MakePcmFormat(rate, 2, containerBits, 24);
     for (int flow : {0, 1}) {
         std::u16string endpoint = FindEndpoint(flow);
         if (endpoint.empty()) {

@@ -80,7 +80,8 @@ public:
     // Before Plug: a REG_DWORD in the device's hardware key; endpoints with a saved format.
     void SetDeviceSetting(const std::u16string& name, ULONG value);
     void SetDeviceValue(const std::u16string& name, ULONG type, const std::vector<uint8_t>& data);
-    void SaveEndpointFormats(ULONG rate);
+    // The formats are stereo with 24 valid bits, in a container of `containerBits`.
+    void SaveEndpointFormats(ULONG rate, USHORT containerBits = 32);
 
     // Plugs the R9 in; Plug and Play starts the driver on it. Returns the start's status.
     NTSTATUS Plug();

@@ -200,11 +200,11 @@ TEST_F(MatchDataRangeTest, StereoFitsAWiderRangeOtherCountsMustBeEqual)
         EXPECT_EQ(query.channels, c.channels);
     }
 
-    // The clock narrows the window: its first subrange always counts, later ones only inside the
-    // window (44.1 kHz, then 48 kHz).
+    // The clock narrows the window and never widens it: its 44.1 kHz subrange lies outside a
+    // window of 48 kHz, first as it is.
     Query query{2, 24, 24, 48000, 48000};
     ASSERT_EQ(Match(usbaudio::kDirectionIn, query), STATUS_SUCCESS);
-    EXPECT_EQ(query.minRate, 44100u);
+    EXPECT_EQ(query.minRate, 48000u);
     EXPECT_EQ(query.maxRate, 48000u);
 
     // Outside the narrowed ranges.

@@ -1,5 +1,7 @@
 #include "tests/miniport/fake_adapter.h"
 
+#include <string>
+
 namespace miniport_test {
 
 FakeAdapter::FakeAdapter() : filter{} { filter.PinSize = sizeof(PCPIN_DESCRIPTOR); }
@@ -77,11 +79,29 @@ STDMETHODIMP_(NTSTATUS) FakeAdapter::RebuildFilterDescriptor()
 }
 
 STDMETHODIMP_(NTSTATUS) FakeAdapter::Init(PDEVICE_OBJECT, PDEVICE_OBJECT) { return Unexpected("Init"); }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::ReserveDirections(BOOLEAN, BOOLEAN, BOOLEAN)
+namespace {
+
+std::string Direction(StreamDirection direction) { return direction == kDirectionOut ? " out" : " in"; }
+
+std::string Format(StreamDirection direction, USHORT tag, ULONG channels, ULONG bits, ULONG rate)
 {
-    return Unexpected("ReserveDirections");
+    return Direction(direction) + " tag " + std::to_string(tag) + ", " + std::to_string(channels) + " ch, " +
+           std::to_string(bits) + " bits, " + std::to_string(rate) + " Hz";
 }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::ReleaseDirections(BOOLEAN, BOOLEAN) { return Unexpected("ReleaseDirections"); }
+
+}  // namespace
+
+STDMETHODIMP_(NTSTATUS) FakeAdapter::ReserveDirections(BOOLEAN in, BOOLEAN out, BOOLEAN exclusive)
+{
+    calls.push_back(std::string("ReserveDirections") + (in ? " in" : "") + (out ? " out" : "") +
+                    (exclusive ? " exclusive" : ""));
+    return reserveStatus;
+}
+STDMETHODIMP_(NTSTATUS) FakeAdapter::ReleaseDirections(BOOLEAN in, BOOLEAN out)
+{
+    calls.push_back(std::string("ReleaseDirections") + (in ? " in" : "") + (out ? " out" : ""));
+    return STATUS_SUCCESS;
+}
 STDMETHODIMP_(NTSTATUS) FakeAdapter::GetPinCapabilities(ULONG, PULONG, PULONG, PULONG, PULONG, PULONG)
 {
     return Unexpected("GetPinCapabilities");
@@ -90,21 +110,42 @@ STDMETHODIMP_(NTSTATUS) FakeAdapter::GetDirectionCapabilities(StreamDirection, P
 {
     return Unexpected("GetDirectionCapabilities");
 }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::SetDirectionFormat(StreamDirection, USHORT, ULONG, ULONG, ULONG)
+STDMETHODIMP_(NTSTATUS) FakeAdapter::SetDirectionFormat(StreamDirection direction, USHORT tag, ULONG channels,
+                                                        ULONG bits, ULONG rate)
 {
-    return Unexpected("SetDirectionFormat");
+    calls.push_back("SetDirectionFormat" + Format(direction, tag, channels, bits, rate));
+    return formatStatus;
 }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::ReplaceDirectionFormat(StreamDirection, USHORT, ULONG, ULONG, ULONG)
+STDMETHODIMP_(NTSTATUS) FakeAdapter::ReplaceDirectionFormat(StreamDirection direction, USHORT tag, ULONG channels,
+                                                            ULONG bits, ULONG rate)
 {
-    return Unexpected("ReplaceDirectionFormat");
+    calls.push_back("ReplaceDirectionFormat" + Format(direction, tag, channels, bits, rate));
+    return formatStatus;
 }
-STDMETHODIMP_(void) FakeAdapter::ClearDirectionFormat(StreamDirection) { Unexpected("ClearDirectionFormat"); }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::StartDirection(StreamDirection) { return Unexpected("StartDirection"); }
-STDMETHODIMP_(NTSTATUS) FakeAdapter::StopDirection(StreamDirection) { return Unexpected("StopDirection"); }
-STDMETHODIMP_(void) FakeAdapter::QueueRenderRegion(PVOID, ULONG) { Unexpected("QueueRenderRegion"); }
-STDMETHODIMP_(void) FakeAdapter::QueueCaptureRegion(PVOID, ULONG, BOOLEAN) { Unexpected("QueueCaptureRegion"); }
-STDMETHODIMP_(void) FakeAdapter::PurgeRenderRegions() { Unexpected("PurgeRenderRegions"); }
-STDMETHODIMP_(void) FakeAdapter::PurgeCaptureRegions() { Unexpected("PurgeCaptureRegions"); }
+STDMETHODIMP_(void) FakeAdapter::ClearDirectionFormat(StreamDirection direction)
+{
+    calls.push_back("ClearDirectionFormat" + Direction(direction));
+}
+STDMETHODIMP_(NTSTATUS) FakeAdapter::StartDirection(StreamDirection direction)
+{
+    calls.push_back("StartDirection" + Direction(direction));
+    return startStatus;
+}
+STDMETHODIMP_(NTSTATUS) FakeAdapter::StopDirection(StreamDirection direction)
+{
+    calls.push_back("StopDirection" + Direction(direction));
+    return STATUS_SUCCESS;
+}
+STDMETHODIMP_(void) FakeAdapter::QueueRenderRegion(PVOID start, ULONG bytes)
+{
+    regions.push_back({false, start, bytes, false});
+}
+STDMETHODIMP_(void) FakeAdapter::QueueCaptureRegion(PVOID start, ULONG bytes, BOOLEAN lockHeld)
+{
+    regions.push_back({true, start, bytes, lockHeld != FALSE});
+}
+STDMETHODIMP_(void) FakeAdapter::PurgeRenderRegions() { calls.push_back("PurgeRenderRegions"); }
+STDMETHODIMP_(void) FakeAdapter::PurgeCaptureRegions() { calls.push_back("PurgeCaptureRegions"); }
 STDMETHODIMP_(void) FakeAdapter::OnDeviceRemoval() { Unexpected("OnDeviceRemoval"); }
 STDMETHODIMP_(NTSTATUS) FakeAdapter::HandleNodeProperty(PPCPROPERTY_REQUEST) { return Unexpected("HandleNodeProperty"); }
 STDMETHODIMP_(NTSTATUS) FakeAdapter::HandleJackProperty(PPCPROPERTY_REQUEST) { return Unexpected("HandleJackProperty"); }

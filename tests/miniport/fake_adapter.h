@@ -1,6 +1,7 @@
-// An IUsbAudioAdapter for the miniport's tests: it writes each call it gets to `calls`, answers
-// the calls the miniport makes from scripted results, and refuses everything else. The test owns
-// it; `references` shows what the miniport still holds (1 is the test's own).
+// An IUsbAudioAdapter for the miniport's and the wave stream's tests: it writes each call it gets
+// to `calls` (queued regions to `regions`), answers the calls the miniport and its streams make
+// from scripted results, and refuses everything else. The test owns it; `references` shows what
+// the miniport still holds (1 is the test's own).
 #pragma once
 
 #include <string>
@@ -33,6 +34,10 @@ public:
     ULONG narrowMaxBitsTo = 0;  // nonzero: the highest bits become this
     NTSTATUS modesStatus = STATUS_SUCCESS;
     ULONG modesCount = 1;
+    // What a wave stream asks of the adapter.
+    NTSTATUS reserveStatus = STATUS_SUCCESS;
+    NTSTATUS formatStatus = STATUS_SUCCESS;
+    NTSTATUS startStatus = STATUS_SUCCESS;
 
     // Records.
     std::vector<std::string> calls;
@@ -42,6 +47,14 @@ public:
     ULONG modesPin = 0;
     GUID* modesOutput = nullptr;
     PULONG modesCountPointer = nullptr;
+    // The regions queued, in order: render or capture, where, how long, whether the lock was held.
+    struct Region {
+        bool capture;
+        PVOID start;
+        ULONG bytes;
+        bool lockHeld;
+    };
+    std::vector<Region> regions;
 
     PCFILTER_DESCRIPTOR filter;
 

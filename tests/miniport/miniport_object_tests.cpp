@@ -236,28 +236,6 @@ TEST_F(MiniportTest, GetModesHandsTheAdaptersAnswerBack)
     modes->Release();
 }
 
-// Streams are refused before the adapter is asked for anything, so no direction stays reserved.
-TEST_F(MiniportTest, NewStreamIsRefusedWithNothingReserved)
-{
-    ASSERT_EQ(InitMiniport(), STATUS_SUCCESS);
-    adapter_.calls.clear();
-    KSDATAFORMAT format{};
-    for (const BOOLEAN capture : {FALSE, TRUE}) {
-        SCOPED_TRACE(capture ? "capture" : "render");
-        auto* stream = reinterpret_cast<PMINIPORTWAVECYCLICSTREAM>(&format);
-        auto* dma = reinterpret_cast<PDMACHANNEL>(&format);
-        auto* group = reinterpret_cast<PSERVICEGROUP>(&format);
-        EXPECT_EQ(miniport_->NewStream(&stream, nullptr, NonPagedPoolNx, capture ? 2 : 0, capture, &format, &dma,
-                                       &group),
-                  STATUS_NOT_SUPPORTED);
-        EXPECT_EQ(stream, nullptr);
-        EXPECT_EQ(dma, nullptr);
-        EXPECT_EQ(group, nullptr);
-    }
-    EXPECT_TRUE(adapter_.calls.empty());
-    EXPECT_EQ(References(miniport_), 1u);
-}
-
 // The engine reports from its DPCs; with no stream in any direction every report is dropped.
 TEST_F(MiniportTest, EngineCallbacksFindNoStreamAndTouchNothing)
 {

@@ -9,9 +9,12 @@
 #include "sim/pnp/device_interfaces.h"
 #include "sim/pnp/device_tree.h"
 #include "sim/pnp/pnp_manager.h"
+#include "sim/portcls/ks_objects.h"
 #include "sim/portcls/portcls_sim.h"
+#include "sim/portcls/wave_cyclic_port.h"
 #include "sim/registry/machine_registry.h"
 #include "sim/usb/host_controller.h"
+#include "tests/portcls/portcls_fixture.h"
 #include "tests/portcls/test_adapter_driver.h"
 
 namespace {
@@ -29,59 +32,6 @@ std::vector<std::u16string> FilterPaths(const std::u16string& name)
     return {kInterfaceStem + kAudio + u"\\" + name, kInterfaceStem + kRender + u"\\" + name,
             kInterfaceStem + kCapture + u"\\" + name};
 }
-
-class PortClsTest : public ::testing::Test {
-protected:
-    PortClsTest()
-    {
-        Events().clear();
-        SetPowerQueryAnswer(STATUS_SUCCESS);
-        usb_ = std::make_unique<sim::usb::HostController>();
-        pdo_ = usb_->Plug(std::make_unique<sim::devices::R9Device>()).Pdo();
-        sim::pnp::UsbDeviceIdentity identity;
-        identity.vendorId = 0x3A5C;
-        identity.productId = 0x0009;
-        identity.revision = 0x0100;
-        identity.serialNumber = u"R9SN0001";
-        identity.service = u"tvr9test";
-        sim::pnp::AttachPhysicalDeviceObject(sim::pnp::CreateUsbDeviceNode(identity), pdo_);
-        EXPECT_EQ(sim::io::CreateDriverObject(u"tvr9test", &DriverEntry, &driver_), STATUS_SUCCESS);
-    }
-
-    ~PortClsTest() override
-    {
-        if (IoGetAttachedDevice(pdo_) != pdo_) {
-            sim::pnp::RemoveDevice(pdo_);
-        }
-        if (driver_ != nullptr) {
-            EXPECT_EQ(sim::io::UnloadDriver(driver_), STATUS_SUCCESS);
-        }
-        sim::pnp::DetachPhysicalDeviceObject(pdo_);
-        usb_.reset();
-    }
-
-    PDEVICE_OBJECT Fdo() const { return IoGetAttachedDevice(pdo_); }
-
-    // A create, close or other request on `file`, sent to the top of the device's stack.
-    NTSTATUS Send(UCHAR major, FILE_OBJECT& file)
-    {
-        return sim::io::SendSynchronousRequest(Fdo(), major,
-                                               [&](PIRP, PIO_STACK_LOCATION stack) { stack->FileObject = &file; })
-            .status;
-    }
-
-    NTSTATUS Open(const char16_t* name, FILE_OBJECT& file)
-    {
-        file = FILE_OBJECT{};
-        RtlInitUnicodeString(&file.FileName, reinterpret_cast<PCWSTR>(name));
-        return Send(IRP_MJ_CREATE, file);
-    }
-
-    sim::Machine machine_;
-    std::unique_ptr<sim::usb::HostController> usb_;
-    PDEVICE_OBJECT pdo_ = nullptr;
-    PDRIVER_OBJECT driver_ = nullptr;
-};
 
 TEST_F(PortClsTest, StartPutsTheAdapterAboveTheUsbDeviceAndRegistersTheFilter)
 {
@@ -153,7 +103,7 @@ TEST_F(PortClsTest, UnregisteredFilterComesBackUnderTheNewRateAndNamesStayUnique
     // create gives it to the test, as the engine callback keeps it in the driver.
     FILE_OBJECT filter;
     ASSERT_EQ(Open(u"\\wave_44100", filter), STATUS_SUCCESS);
-    auto* first = static_cast<IPortWaveCyclic*>(filter.FsContext);
+    IPortWaveCyclic* first = sim::portcls::KsObjectOf(&filter)->port;
     PUNREGISTERSUBDEVICE unregister = nullptr;
     ASSERT_EQ(first->QueryInterface(IID_IUnregisterSubdevice, reinterpret_cast<PVOID*>(&unregister)), STATUS_SUCCESS);
     EXPECT_EQ(unregister->UnregisterSubdevice(Fdo(), first), STATUS_SUCCESS);

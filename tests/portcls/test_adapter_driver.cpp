@@ -12,6 +12,8 @@ constexpr ULONG kTestTag = 'tseT';
 std::mutex eventsLock;
 LONG liveObjects = 0;
 NTSTATUS powerQueryAnswer = STATUS_SUCCESS;
+LONG streamPosition = 0;
+PUCHAR lastStreamBuffer = nullptr;
 
 void Record(const std::string& event)
 {
@@ -98,6 +100,60 @@ PCPIN_DESCRIPTOR pins[] = {Pin(KSPIN_DATAFLOW_IN, KSPIN_COMMUNICATION_SINK),
 PCFILTER_DESCRIPTOR filter = {0, nullptr, sizeof(PCPIN_DESCRIPTOR), 4, pins, sizeof(PCNODE_DESCRIPTOR), 0,
                               nullptr, 0, nullptr, 0, nullptr};
 
+class TestStream final : public IMiniportWaveCyclicStream, public PoolAllocated {
+public:
+    TestStream(PDMACHANNEL dma, PSERVICEGROUP group) : dma_(dma), group_(group) { InterlockedIncrement(&liveObjects); }
+    STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID id, PVOID* object) override
+    {
+        if (IsEqualGUID(id, IID_IUnknown) || IsEqualGUID(id, IID_IMiniportWaveCyclicStream)) {
+            *object = static_cast<IMiniportWaveCyclicStream*>(this);
+            AddRef();
+            return STATUS_SUCCESS;
+        }
+        *object = nullptr;
+        return STATUS_INVALID_PARAMETER;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            delete this;
+        }
+        return ULONG(left);
+    }
+    STDMETHODIMP_(NTSTATUS) SetFormat(PKSDATAFORMAT) override { return STATUS_SUCCESS; }
+    STDMETHODIMP_(ULONG) SetNotificationFreq(ULONG interval, PULONG frameSize) override
+    {
+        *frameSize = interval * 44100 / 1000 * kStreamFrameBytes;
+        return interval;
+    }
+    STDMETHODIMP_(NTSTATUS) SetState(KSSTATE state) override
+    {
+        Record("stream " + std::to_string(int(state)) + (KeGetCurrentIrql() == PASSIVE_LEVEL ? "" : " not at passive"));
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP_(NTSTATUS) GetPosition(PULONG position) override
+    {
+        *position = ULONG(InterlockedCompareExchange(&streamPosition, 0, 0));
+        return STATUS_SUCCESS;
+    }
+    STDMETHODIMP_(NTSTATUS) NormalizePhysicalPosition(PLONGLONG) override { return STATUS_SUCCESS; }
+    STDMETHODIMP_(void) Silence(PVOID buffer, ULONG bytes) override { RtlZeroMemory(buffer, bytes); }
+
+private:
+    ~TestStream()
+    {
+        dma_->Release();
+        group_->Release();
+        Record("stream released");
+        InterlockedDecrement(&liveObjects);
+    }
+    LONG references_ = 1;
+    PDMACHANNEL dma_;
+    PSERVICEGROUP group_;
+};
+
 class TestMiniport final : public IMiniportWaveCyclic, public IPowerNotify, public PoolAllocated {
 public:
     TestMiniport() { InterlockedIncrement(&liveObjects); }
@@ -129,9 +185,10 @@ public:
         *description = &filter;
         return STATUS_SUCCESS;
     }
+    // Any format in its ranges suits it.
     STDMETHODIMP_(NTSTATUS) DataRangeIntersection(ULONG, PKSDATARANGE, PKSDATARANGE, ULONG, PVOID, PULONG) override
     {
-        return STATUS_NOT_IMPLEMENTED;
+        return STATUS_SUCCESS;
     }
     STDMETHODIMP_(NTSTATUS) Init(PUNKNOWN, PRESOURCELIST, PPORTWAVECYCLIC port) override
     {
@@ -139,10 +196,26 @@ public:
         port_->AddRef();
         return STATUS_SUCCESS;
     }
-    STDMETHODIMP_(NTSTATUS) NewStream(PMINIPORTWAVECYCLICSTREAM*, PUNKNOWN, POOL_TYPE, ULONG, BOOLEAN, PKSDATAFORMAT,
-                                      PDMACHANNEL*, PSERVICEGROUP*) override
+    STDMETHODIMP_(NTSTATUS) NewStream(PMINIPORTWAVECYCLICSTREAM* stream, PUNKNOWN, POOL_TYPE, ULONG pin,
+                                      BOOLEAN capture, PKSDATAFORMAT, PDMACHANNEL* dma, PSERVICEGROUP* group) override
     {
-        return STATUS_NOT_IMPLEMENTED;
+        Record("new stream " + std::to_string(pin) + (capture ? " capture" : " render"));
+        NTSTATUS status = port_->NewMasterDmaChannel(dma, nullptr, nullptr, kStreamBufferBytes, TRUE, FALSE,
+                                                     Width32Bits, TypeF);
+        if (NT_SUCCESS(status)) {
+            status = (*dma)->AllocateBuffer(kStreamBufferBytes, nullptr);
+        }
+        if (NT_SUCCESS(status)) {
+            status = PcNewServiceGroup(group, nullptr);
+        }
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+        lastStreamBuffer = static_cast<PUCHAR>((*dma)->SystemAddress());
+        (*dma)->AddRef();
+        (*group)->AddRef();
+        *stream = new (NonPagedPoolNx, kTestTag) TestStream(*dma, *group);
+        return STATUS_SUCCESS;
     }
     STDMETHODIMP_(void) PowerChangeNotify(POWER_STATE state) override { Record("miniport " + StateName(state)); }
 
@@ -197,6 +270,10 @@ std::vector<std::string>& Events()
 LONG LiveObjects() { return liveObjects; }
 
 void SetPowerQueryAnswer(NTSTATUS status) { powerQueryAnswer = status; }
+
+void SetStreamPosition(ULONG position) { InterlockedExchange(&streamPosition, LONG(position)); }
+
+PUCHAR LastStreamBuffer() { return lastStreamBuffer; }
 
 NTSTATUS NewWavePort(PDEVICE_OBJECT deviceObject, PPORT* port)
 {

@@ -1,7 +1,9 @@
 // A small adapter driver written for these tests, shaped like a PortCls audio driver: DriverEntry
 // hands the driver object to PortCls, AddDevice makes the adapter device, StartDevice creates an
 // adapter object with power management and a WaveCyclic filter with one render and one capture
-// streaming pin, registered as "wave_44100". What PortCls does to it is written to `Events()`.
+// streaming pin (stereo, 24 bits, 44.1 kHz), registered as "wave_44100". Its streams take their
+// DMA channel from the port (NewMasterDmaChannel, 100 ms) and report the position a test sets.
+// What PortCls does to it is written to `Events()`.
 #pragma once
 
 #include <string>
@@ -31,5 +33,14 @@ LONG LiveObjects();
 
 // The power answer QueryPowerChangeState gives; STATUS_SUCCESS unless a test changes it.
 void SetPowerQueryAnswer(NTSTATUS status);
+
+// The streams' format and buffer: 44.1 kHz, stereo, 24-bit; 100 ms; notified every 10 ms.
+inline constexpr ULONG kStreamFrameBytes = 6;
+inline constexpr ULONG kStreamBufferBytes = 4410 * kStreamFrameBytes;
+inline constexpr ULONG kStreamPeriodBytes = 441 * kStreamFrameBytes;
+// The offset every stream's GetPosition reports from now on.
+void SetStreamPosition(ULONG position);
+// The cyclic buffer of the stream made last.
+PUCHAR LastStreamBuffer();
 
 }  // namespace portcls_test

@@ -181,6 +181,23 @@ TEST_F(RenderTransferTest, LengthPrefixDeviceGetsACountBeforeEachPacket)
     EXPECT_EQ(packets[0].size(), 4u + 45 * 4);
 }
 
+// A pattern position left by a longer pattern (another rate's) wraps into this one, as on the
+// other paths: the packets carry the pattern from entry 3 on (44 frames each, 45 at entry 0).
+TEST_F(RenderTransferTest, LengthPrefixDeviceWrapsAPatternPositionBeyondItsPattern)
+{
+    Start(std::make_unique<StreamingDevice>(RenderOnly20(false, 16, 2, 196, false, 0xFF), UsbSpeed::Full,
+                                            kLengthPrefixVendor, kLengthPrefixProduct));
+    Select(kDirectionOut, 16, 44100);
+    driver_->SetPatternPosition(13);
+    const ULONG length = driver_->GetRenderBytes(10, 0);
+    ASSERT_EQ(length, 1764u);
+    EXPECT_EQ(Render(length, 10).status, STATUS_SUCCESS);
+    std::vector<size_t> expected(10, 4 + 44 * 4);
+    expected[7] = 4 + 45 * 4;
+    EXPECT_EQ(Lengths(device_->RenderPackets()), expected);
+    EXPECT_EQ(driver_->GetPatternPosition(), 3u);
+}
+
 // 20 ms at high speed would take 160 packets: refused before anything is taken from the pool.
 TEST_F(RenderTransferTest, MoreThanSixtyFourPacketsAreRefusedUpFront)
 {

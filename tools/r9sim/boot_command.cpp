@@ -11,6 +11,7 @@
 #include "sim/registry/machine_registry.h"
 #include "sim/usb/host_controller.h"
 #include "tools/r9sim/commands.h"
+#include "tools/r9sim/option_values.h"
 #include "tools/r9sim/plugged_device.h"
 
 namespace r9sim {
@@ -35,17 +36,6 @@ void PrintBootHelp()
 
 }  // namespace
 
-bool ParseNumber(const std::string& text, long minimum, long maximum, long& value)
-{
-    char* end = nullptr;
-    long parsed = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || parsed < minimum || parsed > maximum) {
-        return false;
-    }
-    value = parsed;
-    return true;
-}
-
 int RunBoot(const Arguments& arguments)
 {
     sim::MachineOptions options;
@@ -55,29 +45,34 @@ int RunBoot(const Arguments& arguments)
     bool stream = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
         long value = 0;
         if (argument == "--help") {
             PrintBootHelp();
             return 0;
-        } else if (argument == "--device" && i + 1 < arguments.size() &&
-                   (arguments[i + 1] == "none" || arguments[i + 1] == "r9" || arguments[i + 1] == "r9-uac1")) {
-            device = arguments[++i];
+        } else if (argument == "--device" && hasValue) {
+            if (!CheckDevice("boot", arguments[++i], true)) {
+                return 2;
+            }
+            device = arguments[i];
         } else if (argument == "--stream") {
             stream = true;
         } else if (argument == "--realtime") {
             options.clock = sim::ClockMode::Realtime;
-        } else if (argument == "--processors" && i + 1 < arguments.size() &&
-                   ParseNumber(arguments[i + 1], 1, 64, value)) {
+        } else if (argument == "--processors" && hasValue) {
+            if (!ParseCount("boot", "--processors", arguments[++i], 1, 64, value)) {
+                return 2;
+            }
             options.processors = ULONG(value);
-            ++i;
-        } else if (argument == "--seconds" && i + 1 < arguments.size() &&
-                   ParseNumber(arguments[i + 1], 0, 86400, value)) {
+        } else if (argument == "--seconds" && hasValue) {
+            if (!ParseCount("boot", "--seconds", arguments[++i], 0, 86400, value)) {
+                return 2;
+            }
             seconds = value;
-            ++i;
-        } else if (argument == "--registry" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
+        } else if (argument == "--registry" && hasValue && !arguments[i + 1].empty()) {
             registryFile = arguments[++i];
         } else {
-            std::fprintf(stderr, "r9sim boot: bad argument '%s'\n", argument.c_str());
+            std::fprintf(stderr, "r9sim boot: unexpected argument '%s'\n", argument.c_str());
             PrintBootHelp();
             return 2;
         }

@@ -15,5 +15,8 @@ int RunAsio(const Arguments& arguments);
 int RunBoot(const Arguments& arguments);
 int RunDescribe(const Arguments& arguments);
 int RunDevices(const Arguments& arguments);
+int RunGenerate(const Arguments& arguments);
+int RunPlay(const Arguments& arguments);
+int RunRecord(const Arguments& arguments);
 
 }  // namespace r9sim

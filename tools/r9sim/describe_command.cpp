@@ -7,6 +7,7 @@
 #include "sim/devices/r9/r9_device.h"
 #include "sim/kernel/machine.h"
 #include "tools/r9sim/commands.h"
+#include "tools/r9sim/option_values.h"
 #include "tools/r9sim/descriptor_file.h"
 #include "tools/r9sim/model_description.h"
 
@@ -48,8 +49,11 @@ int RunDescribe(const Arguments& arguments)
         if (argument == "--help") {
             PrintDescribeHelp();
             return 0;
-        } else if (argument == "--device" && hasValue && (arguments[i + 1] == "r9" || arguments[i + 1] == "r9-uac1")) {
-            device = arguments[++i];
+        } else if (argument == "--device" && hasValue) {
+            if (!CheckDevice("describe", arguments[++i])) {
+                return 2;
+            }
+            device = arguments[i];
         } else if (argument == "--descriptors" && hasValue) {
             file = arguments[++i];
         } else if (argument == "--speed" && hasValue && (arguments[i + 1] == "full" || arguments[i + 1] == "high")) {

@@ -13,6 +13,7 @@
 #include "sim/registry/machine_registry.h"
 #include "sim/user/processes.h"
 #include "tools/r9sim/commands.h"
+#include "tools/r9sim/option_values.h"
 #include "tools/r9sim/plugged_device.h"
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
@@ -58,11 +59,14 @@ int RunDevices(const Arguments& arguments)
             PrintDevicesHelp();
             return 0;
         } else if (arguments[i] == "--device" && i + 1 < arguments.size()) {
-            device = arguments[++i];
+            if (!CheckDevice("devices", arguments[++i], true)) {
+                return 2;
+            }
+            device = arguments[i];
         } else if (arguments[i] == "--registry" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
             registryFile = arguments[++i];
         } else {
-            std::fprintf(stderr, "r9sim devices: bad argument '%s'\n", arguments[i].c_str());
+            std::fprintf(stderr, "r9sim devices: unexpected argument '%s'\n", arguments[i].c_str());
             PrintDevicesHelp();
             return 2;
         }

@@ -14,9 +14,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"asio", &r9sim::RunAsio, "stream like an ASIO host through the R9 in loopback and measure the round trip"},
-    {"boot", &r9sim::RunBoot, "boot a simulated machine with the R9 plugged in, optionally stream through it, unplug it"},
+    {"boot", &r9sim::RunBoot, "boot a machine with the R9 plugged in, optionally stream silence through it, unplug it"},
     {"describe", &r9sim::RunDescribe, "print the driver's model of the R9 or of any device's descriptors"},
     {"devices", &r9sim::RunDevices, "list the R9 devices the device access library finds, with rates and capabilities"},
+    {"generate", &r9sim::RunGenerate, "write a test signal (a sine or the frame-counter pattern) to an audio file"},
+    {"play", &r9sim::RunPlay, "play an audio file through the audio service into the R9 and report what it heard"},
+    {"record", &r9sim::RunRecord, "record what the R9's inputs produce through the audio service into a file"},
 };
 
 void PrintUsage()

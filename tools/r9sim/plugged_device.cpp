@@ -46,6 +46,9 @@ PluggedDevice::PluggedDevice(sim::usb::HostController& usb, sim::devices::R9Vari
     sim::pnp::PlugResult result = sim::pnp::PlugDevice(usb_, std::move(model));
     device_ = &result.device;
     started_ = result.status == STATUS_SUCCESS;
+    if (result.node != nullptr) {
+        instancePath_ = result.node->InstancePath();
+    }
     std::printf("device: %s\n", result.node != nullptr ? sim::Utf16ToUtf8(result.node->InstancePath()).c_str() : "(unnamed)");
     std::printf("driver: tvr9audio %s (0x%08X)\n", started_ ? "started" : "did not start", unsigned(result.status));
     if (!started_) {

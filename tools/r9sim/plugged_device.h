@@ -22,6 +22,11 @@ public:
     // Pulls the device out and reports whether the driver unloaded without leaving anything.
     void Unplug();
     bool Started() const { return started_; }
+    // The device's instance path; empty when it has no device node.
+    const std::u16string& InstancePath() const { return instancePath_; }
+    sim::devices::R9Device& Device() const { return *r9_; }
+    // The driver's adapter on the device, or null when the driver did not start.
+    UsbAudioAdapter* Adapter() const;
 
     // Starts both directions through the driver's adapter, as the audio stack's streams would
     // (with no application playing: render sends silence); false when the driver refused.
@@ -32,14 +37,13 @@ public:
 
     // Every input hears the output of the same number, after the converters' delay.
     void Loopback(uint64_t delayFrames);
-    UsbAudioAdapter* Adapter() const;
-    sim::devices::R9Device& Device() const { return *r9_; }
 
 private:
     sim::usb::HostController& usb_;
     sim::devices::R9Device* r9_ = nullptr;
     int64_t streamingSinceNs_ = 0;
     sim::usb::BusDevice* device_ = nullptr;
+    std::u16string instancePath_;
     bool started_ = false;
 };
 

@@ -71,7 +71,9 @@ ControlReply AudioClassFunction::ClockSourceRequest(const ClockSourceLayout& sou
     if (request.selector == kSamplingFrequency && request.attribute == Attribute::Range && Readable(frequency) &&
         !clock.rangeStalled) {
         Bytes range = {uint8_t(clock.ranges.size()), uint8_t(clock.ranges.size() >> 8)};
-        for (const SampleRateSubrange& subrange : clock.ranges) {
+        const size_t sent = std::min(clock.rangeSent, clock.ranges.size());
+        for (size_t i = 0; i < sent; ++i) {
+            const SampleRateSubrange& subrange = clock.ranges[i];
             for (uint32_t value : {subrange.minimum, subrange.maximum, subrange.resolution}) {
                 const Bytes bytes = Dword(value);
                 range.insert(range.end(), bytes.begin(), bytes.end());
@@ -142,8 +144,12 @@ ControlReply AudioClassFunction::FeatureUnitRequest(const FeatureUnitLayout& uni
         if (request.length < 2) {
             return ControlReply::Stall();
         }
-        // A level beyond the range is taken as the nearest end of it, as attenuators do.
-        channel.volume = std::clamp(int16_t(request.data[0] | request.data[1] << 8), range.minimum, range.maximum);
+        // A level beyond the range is taken as the nearest end of it, as attenuators do; 0x8000
+        // is no level but silence, which both class releases define for the current volume.
+        channel.volume = int16_t(request.data[0] | request.data[1] << 8);
+        if (channel.volume != kVolumeSilence) {
+            channel.volume = std::clamp(channel.volume, range.minimum, range.maximum);
+        }
         return ControlReply::Ack();
     case Attribute::Range: {
         Bytes answer = {1, 0};

@@ -142,6 +142,8 @@ void AudioClassFunction::SetRangeStalled(uint8_t clockId, bool stalled)
     }
 }
 
+void AudioClassFunction::CutRangeReply(uint8_t clockId, size_t sent) { clocks_[clockId].rangeSent = sent; }
+
 void AudioClassFunction::SetClockRate(uint8_t clockId, uint32_t rate)
 {
     for (uint8_t id : Crystal(clockId)) {

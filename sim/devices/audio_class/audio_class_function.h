@@ -38,6 +38,9 @@ std::vector<SampleRateSubrange> DefaultClockRanges();
 // The rate every clock and 1.0 endpoint starts at, when it offers it; else its lowest rate.
 constexpr uint32_t kDefaultRate = 48000;
 
+// The volume value both Audio Class releases reserve for silence (minus infinity).
+constexpr int16_t kVolumeSilence = INT16_MIN;
+
 struct VolumeRange {
     int16_t minimum = -100 * 256;  // 1/256 dB
     int16_t maximum = 0;
@@ -66,6 +69,9 @@ public:
     // firmware does that cannot tell its rates (a clock following an external source without
     // signal, for one) or whose control code is broken.
     void SetRangeStalled(uint8_t clockId, bool stalled);
+    // The clock's RANGE answer counts all its subranges but carries only the first `sent` of them,
+    // as firmware with a short reply buffer does.
+    void CutRangeReply(uint8_t clockId, size_t sent);
     // The rate a clock's crystal runs at, as if set by a request but without losing lock.
     void SetClockRate(uint8_t clockId, uint32_t rate);
     // What the selector reports from now on, even a position it does not have (as broken firmware
@@ -108,6 +114,7 @@ private:
         bool neverValid = false;
         bool rangeStalled = false;
         int64_t validFromNs = INT64_MIN;
+        size_t rangeSent = SIZE_MAX;
     };
     struct Channel {
         bool mute = false;

@@ -1,6 +1,7 @@
 #include "sim/devices/audio_class/audio_engine_device.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "sim/kernel/machine.h"
@@ -15,6 +16,22 @@ constexpr int kDeepestClockChain = 8;
 constexpr uint8_t kLongestIntervalExponent = 15;
 
 int64_t MachineTime() { return sim::Machine::Exists() ? sim::Machine::Current().Now() : 0; }
+
+// Feature units chained after one another before a terminal; more would be a loop.
+constexpr int kMaximumHops = 16;
+
+// A channel's gain through a feature unit: its master and own volume in 1/256 dB, silent when
+// either is muted or set to the silence value 0x8000.
+double ChannelGain(const AudioClassFunction& function, uint8_t unit, uint8_t channel)
+{
+    const int16_t master = function.Volume(unit, 0);
+    const int16_t own = function.Volume(unit, channel);
+    if (function.Mute(unit, 0) || function.Mute(unit, channel) || master == kVolumeSilence || own == kVolumeSilence) {
+        return 0.0;
+    }
+    const double decibels = (double(master) + double(own)) / 256.0;
+    return decibels == 0.0 ? 1.0 : std::pow(10.0, decibels / 20.0);
+}
 
 audio::BusSpeed EngineSpeed(sim::usb::UsbSpeed speed)
 {
@@ -114,6 +131,18 @@ audio::AudioClock* AudioEngineDevice::StreamClock(bool render)
         return Clock(id);
     }
     return nullptr;
+}
+
+bool AudioEngineDevice::RendersFromTerminal(uint8_t terminalId) const
+{
+    for (const StreamingInterfaceLayout& streaming : Function().Layout().streamingInterfaces) {
+        for (const StreamingAlternateLayout& alternate : streaming.alternates) {
+            if (alternate.terminalLink == terminalId && InterfaceRenders(streaming.number)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool AudioEngineDevice::InterfaceRenders(uint8_t interfaceNumber) const
@@ -216,11 +245,36 @@ void AudioEngineDevice::FollowRates()
     }
 }
 
+// The feature units render passes: those whose source leads back to an input terminal that a
+// streaming interface carries data from the host into.
+void AudioEngineDevice::FollowRenderGain()
+{
+    const AudioFunctionLayout& layout = Function().Layout();
+    std::vector<double> gains;
+    for (const FeatureUnitLayout& unit : layout.featureUnits) {
+        uint8_t source = unit.source;
+        for (int hops = 0; hops < kMaximumHops && layout.FeatureUnit(source) != nullptr; ++hops) {
+            source = layout.FeatureUnit(source)->source;
+        }
+        const TerminalLayout* terminal = layout.Terminal(source);
+        if (terminal == nullptr || !terminal->input || !RendersFromTerminal(source)) {
+            continue;
+        }
+        const uint8_t channels = uint8_t(unit.controls.empty() ? 0 : unit.controls.size() - 1);
+        gains.resize(std::max<size_t>(gains.size(), channels), 1.0);
+        for (uint8_t channel = 1; channel <= channels; ++channel) {
+            gains[channel - 1] *= ChannelGain(Function(), unit.id, channel);
+        }
+    }
+    engine_->SetRenderGain(std::move(gains));
+}
+
 sim::usb::ControlReply AudioEngineDevice::ClassRequest(const sim::usb::SetupPacket& setup, const uint8_t* data,
                                                        size_t length)
 {
     sim::usb::ControlReply reply = AudioClassDevice::ClassRequest(setup, data, length);
     FollowRates();
+    FollowRenderGain();
     return reply;
 }
 

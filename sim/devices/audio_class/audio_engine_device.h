@@ -71,10 +71,15 @@ private:
     audio::AudioClock* StreamClock(bool render);
     std::optional<RunningStream> Describe(uint8_t interfaceNumber, uint8_t alternate) const;
     bool InterfaceRenders(uint8_t interfaceNumber) const;
+    // A streaming interface carries render data through the terminal.
+    bool RendersFromTerminal(uint8_t terminalId) const;
     void Start(const RunningStream& stream);
     void StopAll();
     // Brings every clock to the rate the function now has; restarts streams whose clock changed.
     void FollowRates();
+    // Gives the converter the gains of the feature units between the USB streaming input terminal
+    // and the outputs: each output channel's volume (master plus channel, in dB) and mute.
+    void FollowRenderGain();
 
     std::map<uint8_t, std::unique_ptr<audio::AudioClock>> clocks_;
     audio::AudioClock spareClock_;  // for a direction the device does not have

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "sim/devices/audio_engine/audio_clock.h"
 #include "sim/devices/audio_engine/converter_output.h"
@@ -68,6 +69,10 @@ public:
     FeedbackGenerator& Feedback() { return feedback_; }
     // Drift of every clock the engine runs on, from tNs on.
     void SetDriftPpm(int64_t tNs, int32_t driftPpm);
+    // The render feature unit's linear gain per output channel, for the frames the converter plays
+    // from now on. (The FIFO drains lazily: draining it up to the request's time here could find a
+    // packet of an earlier slot still on the bus, so the change takes effect from the next drain.)
+    void SetRenderGain(std::vector<double> gains) { output_.SetGain(std::move(gains)); }
 
     // Observation.
     uint32_t RenderLevelAt(int64_t tNs) const { return fifo_.LevelAt(tNs); }

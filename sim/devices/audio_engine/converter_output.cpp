@@ -1,6 +1,7 @@
 #include "sim/devices/audio_engine/converter_output.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace sim::devices::audio {
@@ -28,6 +29,15 @@ void ConverterOutput::SilenceUpTo(uint64_t tick)
 
 void ConverterOutput::Play(uint64_t tick, const int32_t* frame)
 {
+    const bool unity = std::all_of(gains_.begin(), gains_.end(), [](double gain) { return gain == 1.0; });
+    if (!unity) {
+        scaled_.assign(frame, frame + channels_);
+        for (uint32_t channel = 0; channel < channels_ && channel < gains_.size(); ++channel) {
+            const double value = std::nearbyint(double(frame[channel]) * gains_[channel]);
+            scaled_[channel] = int32_t(std::clamp(value, double(INT32_MIN), double(INT32_MAX)));
+        }
+        frame = scaled_.data();
+    }
     recorder_.Take(tick, frame);
     if (channels_ == 0 || tick < end_) {
         return;

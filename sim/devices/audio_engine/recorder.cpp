@@ -34,6 +34,9 @@ void Recorder::Take(uint64_t tick, const int32_t* frame)
     if (continuity_ != nullptr) {
         continuity_->Feed(frame);
     }
+    if (watcher_) {
+        watcher_(tick, frame);
+    }
 }
 
 }  // namespace sim::devices::audio

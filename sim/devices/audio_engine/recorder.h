@@ -1,9 +1,11 @@
 // What reached the render converter: every frame the FIFO handed over, in play order. Ten
 // minutes of audio are too much to keep, so the recorder keeps the first frames up to a limit a
-// test sets, counts all of them, and runs the continuity analyser over all of them.
+// test sets, counts all of them, runs the continuity analyser over all of them, and shows each
+// to a watcher when one is set.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,6 +22,9 @@ public:
     void Clear();
     // Keep up to `frames` frames from the next Clear (or from now, when nothing is kept yet).
     void RetainFrames(uint64_t frames) { retainLimit_ = frames; }
+    // Shows every frame as it plays to a watcher of a test or a tool, which must be quick: it runs
+    // under the bus's lock. An empty function stops it.
+    void Watch(std::function<void(uint64_t tick, const int32_t* frame)> watcher) { watcher_ = std::move(watcher); }
 
     // One frame played at converter tick `tick` of the render clock.
     void Take(uint64_t tick, const int32_t* frame);
@@ -41,6 +46,7 @@ private:
     uint64_t firstTick_ = 0;
     std::vector<int32_t> retained_;
     std::unique_ptr<ContinuityAnalyser> continuity_;
+    std::function<void(uint64_t, const int32_t*)> watcher_;
 };
 
 }  // namespace sim::devices::audio
