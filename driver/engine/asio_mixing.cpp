@@ -17,12 +17,18 @@ constexpr ULONG kFullPercentCapMs = 40;
 constexpr ULONG kFullPercent = 100;
 
 // The margin at the smallest buffer setting: enough frames for a DPC's latency at the rate.
+// The host controller fetches a whole frame of the periodic schedule ahead, so output mixed less than
+// a millisecond ahead of the bus is never heard. The fixed margins span over a millisecond up to
+// 192 kHz; above, the margin grows with the rate to span the same 1.125 ms.
 ULONG SmallestMarginFrames(ULONG rate)
 {
     if (rate <= 48000) {
         return 72;
     }
-    return rate <= 96000 ? 112 : 216;
+    if (rate <= 96000) {
+        return 112;
+    }
+    return rate <= 192000 ? 216 : ULONG(216ULL * rate / 192000);
 }
 
 ULONG Smaller(ULONG a, ULONG b) { return a < b ? a : b; }

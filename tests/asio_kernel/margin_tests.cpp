@@ -35,6 +35,8 @@ const MarginCase kMarginCases[] = {
     {"PercentAbove100CountsAs100", 48000, 150, 0, 48 * 40},
     {"SmallestAt96k", 96000, 0, 0, 112},
     {"SmallestAt192k", 192000, 0, 0, 216},
+    // Above 192 kHz 216 frames would be less than the frame the host controller fetches ahead.
+    {"SmallestAt384kSpansTheSameTime", 384000, 0, 0, 432},
     {"UsbMarginOverrides", 48000, 100, 64, 64},
     // Old-fashioned transfer (3 requests of 2 ms) with 3-ms capture requests leaves 1 ms of
     // pipeline, less than the smallest margin: the setting then brings the margin down towards it.
