@@ -150,6 +150,8 @@ void CloseFileHandle(UserFile* file)
 
 bool IsSynchronous(const UserFile* file) { return file->Synchronous(); }
 
+PDEVICE_OBJECT FileDevice(UserFile* file) { return file->File()->DeviceObject; }
+
 KEVENT* FileEvent(UserFile* file) { return file->Event(); }
 
 void LockFile(UserFile* file)

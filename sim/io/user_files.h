@@ -54,6 +54,8 @@ void CloseFileHandle(UserFile* file);
 void ReleaseFileReference(UserFile* file);
 
 bool IsSynchronous(const UserFile* file);
+// The device the file was opened on (its FILE_OBJECT's DeviceObject).
+PDEVICE_OBJECT FileDevice(UserFile* file);
 // Signalled when a request without an event of its own completes (the file object's event).
 KEVENT* FileEvent(UserFile* file);
 // Serialises the requests of a synchronous file object.
