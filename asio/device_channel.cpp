@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/control_codes.h"
 #include "common/trace.h"
 
 namespace {
@@ -115,7 +116,7 @@ bool CDeviceChannel::ReleaseClaim() { return Control(asiocontrol::kReleaseClaim,
 
 bool CDeviceChannel::SetRate(DWORD rate, DWORD* answer)
 {
-    return Control(asiocontrol::kSetRate, &rate, sizeof rate, answer, answer != nullptr ? sizeof *answer : 0, nullptr);
+    return Control(r9control::kSetRate, &rate, sizeof rate, answer, answer != nullptr ? sizeof *answer : 0, nullptr);
 }
 
 bool CDeviceChannel::QueryLatency(DWORD* value)

@@ -24,9 +24,9 @@ enum SlotWaitResult : int {
     kSlotFailed = -1,
 };
 
-// The kernel driver's private control codes that the ASIO driver sends.
+// The kernel driver's private control codes that only the ASIO driver sends (the rate request is
+// the library's, common/control_codes.h).
 namespace asiocontrol {
-constexpr DWORD kSetRate = 0x22200C;
 constexpr DWORD kClaim = 0x222018;
 constexpr DWORD kPrepare = 0x22201C;
 constexpr DWORD kStartStream = 0x222020;

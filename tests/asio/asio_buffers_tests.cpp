@@ -8,14 +8,6 @@ namespace asiotest {
 namespace {
 
 using asiokerneltest::AsioBench;
-using asiokerneltest::AsioBenchOptions;
-
-AsioBenchOptions AtRate(ULONG rate)
-{
-    AsioBenchOptions options;
-    options.rate = rate;
-    return options;
-}
 
 TEST(AsioBuffers, BadChannelListsAreRefusedAndLeaveNothing)
 {
@@ -89,9 +81,7 @@ TEST(AsioBuffers, DsdSizesAreWholeWordsOfOneBitSamples)
     AsioBench bench;
     DriverRef driver;
     ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-    ASIOIoFormat dsd = {};
-    dsd.FormatType = kASIODSDFormat;
-    ASSERT_EQ(driver->future(kAsioSetIoFormat, &dsd), ASE_SUCCESS);
+    UseDsdFormat(driver.Get());
     ASSERT_EQ(driver->setSampleRate(2822400), ASE_OK);
     TestHost host;
     ASIOBufferInfo infos[2] = {{ASIOTrue, 0, {}}, {ASIOFalse, 1, {}}};

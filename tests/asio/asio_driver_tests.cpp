@@ -12,16 +12,8 @@ namespace asiotest {
 namespace {
 
 using asiokerneltest::AsioBench;
-using asiokerneltest::AsioBenchOptions;
 
 constexpr DWORD kQueryLatency = 0x222030;
-
-AsioBenchOptions AtRate(ULONG rate)
-{
-    AsioBenchOptions options;
-    options.rate = rate;
-    return options;
-}
 
 TEST(AsioDriverInit, SecondInitIsRefusedAndTheObjectStaysUsable)
 {
@@ -126,9 +118,7 @@ TEST(AsioDriverQueries, DsdFormatCountsOneBitSamples)
     AsioBench bench;
     DriverRef driver;
     ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-    ASIOIoFormat format = {};
-    format.FormatType = kASIODSDFormat;
-    ASSERT_EQ(driver->future(kAsioSetIoFormat, &format), ASE_SUCCESS);
+    UseDsdFormat(driver.Get());
     LONG size[4] = {};
     ASSERT_EQ(driver->getBufferSize(&size[0], &size[1], &size[2], &size[3]), ASE_OK);
     EXPECT_EQ(size[0], 16384);
@@ -239,9 +229,7 @@ TEST(AsioDriverQueries, NoLatenciesAtADsdRate)
     AsioBench bench;
     DriverRef driver;
     ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-    ASIOIoFormat format = {};
-    format.FormatType = kASIODSDFormat;
-    ASSERT_EQ(driver->future(kAsioSetIoFormat, &format), ASE_SUCCESS);
+    UseDsdFormat(driver.Get());
     ASSERT_EQ(driver->setSampleRate(2822400), ASE_OK);
     LONG in = 0;
     LONG out = 0;
@@ -263,10 +251,7 @@ TEST(AsioDriverSettings, BufferSizeChangeWithoutBuffersIsTakenQuietly)
         NotifySettingsChanged();
     }
     LONG size[4] = {};
-    for (int tries = 0; tries < 100 && size[2] != 128; ++tries) {
-        Sleep(10);
-        ASSERT_EQ(driver->getBufferSize(&size[0], &size[1], &size[2], &size[3]), ASE_OK);
-    }
+    WaitUntil([&] { return driver->getBufferSize(&size[0], &size[1], &size[2], &size[3]) == ASE_OK && size[2] == 128; });
     EXPECT_EQ(size[2], 128);
     EXPECT_EQ(host.resetRequests, 0);
 }

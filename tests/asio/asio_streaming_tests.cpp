@@ -12,16 +12,8 @@ namespace asiotest {
 namespace {
 
 using asiokerneltest::AsioBench;
-using asiokerneltest::AsioBenchOptions;
 
 constexpr uint32_t kValidBits = 24;  // the R9's converters, in 32-bit containers
-
-AsioBenchOptions AtRate(ULONG rate)
-{
-    AsioBenchOptions options;
-    options.rate = rate;
-    return options;
-}
 
 // A host that creates every channel of the given directions and streams its signal.
 class StreamingHost {
@@ -169,9 +161,7 @@ TEST(AsioStreaming, ControlPanelRateChangeReachesTheRunningHost)
     Sleep(50);
     WriteSetting(kSettingSamplingRate, 96000);
     NotifySettingsChanged();
-    for (int tries = 0; tries < 100 && streaming.host.resetRequests == 0; ++tries) {
-        Sleep(10);
-    }
+    WaitUntil([&] { return streaming.host.resetRequests != 0; });
     EXPECT_EQ(streaming.host.resetRequests, 1);
     // Until the host has disposed of its buffers, they cannot run again.
     ASSERT_EQ(driver->stop(), ASE_OK);
@@ -188,9 +178,7 @@ TEST(AsioStreaming, DevicePulledOutMidStreamGivesAResetRequest)
         ASSERT_EQ(driver->start(), ASE_OK);
         Sleep(100);
         bench.Bench().PullOut();
-        for (int tries = 0; tries < 100 && streaming.host.resetRequests == 0; ++tries) {
-            Sleep(10);
-        }
+        WaitUntil([&] { return streaming.host.resetRequests != 0; });
         EXPECT_EQ(streaming.host.resetRequests, 1);
     }
     driver.Release();

@@ -11,7 +11,6 @@
 namespace {
 
 using asiokerneltest::AsioBench;
-using asiokerneltest::AsioBenchOptions;
 
 constexpr DWORD kFrames = 256;
 

@@ -69,7 +69,11 @@ void TestHost::ProcessSignal(LONG index)
         if (roundTrip_ < 0 && any && pattern_->Decode(frame[0], 0, written)) {
             roundTrip_ = int64_t(framesIn_ + uint64_t(f)) - int64_t(written);
         }
-        analyser_->Feed(frame);
+        // Before the signal comes back the inputs hear the device's idle output (silence, or
+        // the DSD idle pattern); from its first frame on every frame must continue the count.
+        if (roundTrip_ >= 0) {
+            analyser_->Feed(frame);
+        }
     }
     framesIn_ += uint64_t(signalFrames_);
     for (const ASIOBufferInfo& info : signalBuffers_) {
@@ -119,6 +123,20 @@ ASIOTime* TestHost::BufferSwitchTimeInfo(ASIOTime* time, LONG index, ASIOBool di
     g_CurrentHost->timeInfoFlags.push_back(time->timeInfo.flags);
     BufferSwitch(index, directProcess);
     return time;
+}
+
+asiokerneltest::AsioBenchOptions AtRate(ULONG rate)
+{
+    asiokerneltest::AsioBenchOptions options;
+    options.rate = rate;
+    return options;
+}
+
+void UseDsdFormat(IASIO* driver)
+{
+    ASIOIoFormat format = {};
+    format.FormatType = kASIODSDFormat;
+    ASSERT_EQ(driver->future(kAsioSetIoFormat, &format), ASE_SUCCESS);
 }
 
 void WriteSetting(int identifier, DWORD value)

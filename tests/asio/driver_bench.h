@@ -43,8 +43,8 @@ public:
     ASIOCallbacks* Callbacks() { return &callbacks_; }
 
     // From now on every buffer switch writes a frame counter into each created output half and
-    // checks each created input half for it (the R9 in loopback: input n hears output n). The
-    // samples carry `validBits` significant bits in 32-bit containers.
+    // checks each created input half for it from its first frame on (the R9 in loopback: input n
+    // hears output n). The samples carry `validBits` significant bits in 32-bit containers.
     void StreamSignal(const ASIOBufferInfo* infos, int count, LONG frames, uint32_t validBits);
     const sim::devices::audio::ContinuityAnalyser& Input() const { return *analyser_; }
     // Frames from a frame's place in the output to its place in the input; -1 before it came.
@@ -80,6 +80,17 @@ private:
     uint64_t framesOut_ = 0;
     int64_t roundTrip_ = -1;
 };
+
+asiokerneltest::AsioBenchOptions AtRate(ULONG rate);
+// Switches the driver to native DSD; the test fails when it refuses.
+void UseDsdFormat(IASIO* driver);
+// Lets simulated time pass, 10 ms at a time, until `done` holds or a second has gone.
+template <class Done> void WaitUntil(Done done)
+{
+    for (int tries = 0; tries < 100 && !done(); ++tries) {
+        Sleep(10);
+    }
+}
 
 // Per-user settings as the control panel writes them.
 void WriteSetting(int identifier, DWORD value);
