@@ -90,7 +90,7 @@ typedef struct tagCREATESTRUCTW {
 #define ERROR_CLASS_HAS_WINDOWS 1412L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
 
-HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+LPWSTR CharLowerW(LPWSTR lpsz);
 HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName);
 ATOM RegisterClassW(const WNDCLASSW* lpWndClass);
 BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance);

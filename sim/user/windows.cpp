@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "sim/kernel/scheduler.h"
+#include "sim/text/case_mapping.h"
 #include "sim/user/user_machine.h"
 
 namespace sim::user {
@@ -17,8 +18,6 @@ namespace {
 // Windows never lets a timer run faster than this (USER_TIMER_MINIMUM).
 constexpr UINT kTimerMinimumMs = 10;
 constexpr UINT kTimerMaximumMs = 0x7FFFFFFF;
-// Where a 64-bit program's image is mapped by default; GetModuleHandleW(nullptr) answers it.
-const HMODULE kProgramImageBase = reinterpret_cast<HMODULE>(ULONG_PTR(0x140000000));
 const HCURSOR kArrowCursor = reinterpret_cast<HCURSOR>(ULONG_PTR(0x10003));
 
 struct SentMessage {
@@ -153,13 +152,18 @@ using sim::user::ThreadQueue;
 using sim::user::RemoveIf;
 using sim::user::WindowManager;
 
-HMODULE GetModuleHandleW(LPCWSTR lpModuleName)
+// The system's case tables: here those of ASCII and Latin-1; other characters stay as they are.
+LPWSTR CharLowerW(LPWSTR lpsz)
 {
-    if (lpModuleName == nullptr) {
-        return sim::user::kProgramImageBase;
+    // A value below 0x10000 is one character passed by value, as the high word of a pointer
+    // never is zero.
+    if (reinterpret_cast<ULONG_PTR>(lpsz) < 0x10000) {
+        return reinterpret_cast<LPWSTR>(ULONG_PTR(sim::text::Latin1Lower(WCHAR(reinterpret_cast<ULONG_PTR>(lpsz)))));
     }
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    for (WCHAR* character = lpsz; *character != 0; ++character) {
+        *character = sim::text::Latin1Lower(*character);
+    }
+    return lpsz;
 }
 
 HCURSOR LoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/kernel/machine.h"
+#include "sim/user/com_servers.h"
 #include "sim/user/processes.h"
 #include "sim/user/window_manager.h"
 
@@ -247,6 +248,29 @@ TEST_F(WindowsTest, AnsiCodePageIsWindows1252)
     WCHAR wide[8] = {};
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC3\xA9", -1, wide, 8), 2);
     EXPECT_EQ(wide[0], WCHAR(0xE9));
+}
+
+HRESULT NoClassObject(REFCLSID, REFIID, LPVOID*) { return CLASS_E_CLASSNOTAVAILABLE; }
+
+TEST_F(WindowsTest, ModulesLoadByPathAndAreFoundByName)
+{
+    EXPECT_EQ(LoadLibraryW(W("C:\\nowhere\\absent.dll")), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    sim::user::RegisterInprocServer(u"C:\\Program Files\\Vendor\\Server.dll", {&NoClassObject, nullptr});
+    HMODULE module = LoadLibraryW(W("c:\\program files\\vendor\\server.dll"));
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(LoadLibraryW(W("C:\\Program Files\\Vendor\\Server.dll")), module) << "loaded once, counted twice";
+    EXPECT_EQ(GetModuleHandleW(W("SERVER.DLL")), module);
+    WCHAR path[MAX_PATH] = {};
+    EXPECT_GT(GetModuleFileNameW(module, path, MAX_PATH), 0u);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(GetModuleHandleW(W("server.dll")), module);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(GetModuleHandleW(W("server.dll")), nullptr);
+    EXPECT_FALSE(FreeLibrary(module));
+    WCHAR text[] = W("C:\\\u00C0B\\Z");
+    EXPECT_EQ(CharLowerW(text), text);
+    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(text)), u"c:\\\u00E0b\\z");
 }
 
 }  // namespace
