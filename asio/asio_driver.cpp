@@ -31,8 +31,9 @@ void CloseAndClear(HANDLE& handle)
 
 }  // namespace
 
-CQyxAsioDriver::CQyxAsioDriver(IUnknown* outer)
+CQyxAsioDriver::CQyxAsioDriver(IUnknown* outer, CQyxAsioDriver** instance)
     : CUnknown(outer),
+      m_Instance(instance),
       m_State(kStateLoaded),
       m_ErrorMessage{},
       m_RateChangePending(0),
@@ -103,6 +104,9 @@ CQyxAsioDriver::~CQyxAsioDriver()
     StopSettingsThread();
     m_ChangeEvents.Close();
     m_SettingsLock.reset();
+    if (m_Instance != nullptr) {
+        *m_Instance = nullptr;
+    }
     FreeBuffers();
     m_Channel.Close();
     if (m_StartStopLockCreated) {
@@ -421,7 +425,9 @@ void CQyxAsioDriver::getErrorMessage(char* string)
 {
     if (string != nullptr) {
         // Hosts give 124 bytes.
-        std::snprintf(string, 124, "%s", m_ErrorMessage);
+        const size_t length = strnlen(m_ErrorMessage, 123);
+        std::memcpy(string, m_ErrorMessage, length);
+        string[length] = 0;
     }
 }
 

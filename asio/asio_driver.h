@@ -35,7 +35,8 @@ enum AsioDriverState : LONG {
 
 class CQyxAsioDriver : public IASIO, public CUnknown {
 public:
-    explicit CQyxAsioDriver(IUnknown* outer);
+    // `instance` is the process's record of its driver object, cleared when this one goes.
+    explicit CQyxAsioDriver(IUnknown* outer, CQyxAsioDriver** instance = nullptr);
     ~CQyxAsioDriver() override;
 
     // IUnknown, forwarded to the owner.
@@ -126,6 +127,7 @@ private:
     void GetTimeStamp(ASIOTimeStamp& stamp) const;
 
     // State.
+    CQyxAsioDriver** m_Instance;
     std::atomic<LONG> m_State;
     char m_ErrorMessage[128];
     DWORD m_RateChangePending;

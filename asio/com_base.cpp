@@ -1,14 +1,14 @@
 #include "asio/com_base.h"
 
 namespace {
-std::atomic<LONG> g_LiveObjects{0};
+ProcessLocal<std::atomic<LONG>> g_LiveObjects;
 }
 
-CBaseObject::CBaseObject() { ++g_LiveObjects; }
+CBaseObject::CBaseObject() { ++g_LiveObjects.Get(); }
 
-CBaseObject::~CBaseObject() { --g_LiveObjects; }
+CBaseObject::~CBaseObject() { --g_LiveObjects.Get(); }
 
-LONG CBaseObject::LiveObjects() { return g_LiveObjects; }
+LONG CBaseObject::LiveObjects() { return g_LiveObjects.Get(); }
 
 CUnknown::CUnknown(IUnknown* outer) : m_Outer(outer), m_References(0) { }
 

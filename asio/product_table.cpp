@@ -76,5 +76,10 @@ void ChannelName(const ProductInfo* product, const WCHAR* description, bool inpu
     } else {
         std::snprintf(shown, sizeof shown, "%s", rest);
     }
-    std::snprintf(name, sizeof name, "%s %s %02d", shown, input ? "In" : "Out", channel + 1);
+    // Cut to the name's 31 characters; "In"/"Out" and the number always fit after 24 characters.
+    char full[64];
+    const int length = std::snprintf(full, sizeof full, "%s %s %02d", shown, input ? "In" : "Out", channel + 1);
+    const size_t kept = length < 0 ? 0 : size_t(length) < sizeof name ? size_t(length) : sizeof name - 1;
+    std::memcpy(name, full, kept);
+    name[kept] = 0;
 }
