@@ -64,6 +64,7 @@ CQyxAsioDriver::CQyxAsioDriver(IUnknown* outer, CQyxAsioDriver** instance)
       m_InitEvent(nullptr),
       m_WindowThread(nullptr),
       m_Window(nullptr),
+      m_ResumeTries(0),
       m_SettingsThread(nullptr),
       m_ListenerEvent(nullptr),
       m_ChangeEvent(nullptr),

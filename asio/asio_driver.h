@@ -68,6 +68,9 @@ public:
     ASIOError future(LONG selector, void* opt) override;
     ASIOError outputReady() override;
 
+    // The hidden window's messages: power broadcasts and the power timers (asio_power.cpp).
+    LRESULT OnWindowMessage(UINT message, WPARAM wParam);
+
     // Names for trace events.
     static const WCHAR* StateName(LONG state);
     static const WCHAR* ErrorName(ASIOError error);
@@ -106,6 +109,12 @@ private:
     static DWORD WINAPI SettingsThread(LPVOID parameter);
     DWORD RunSettingsThread();
     void OnSettingsChanged();
+
+    // asio_power.cpp
+    void KillPowerTimers();
+    void OnSuspend();
+    void OnResume();
+    void OnKeepAliveTick();
 
     // asio_buffers.cpp
     void FreeBuffers();
@@ -173,6 +182,7 @@ private:
     HANDLE m_InitEvent;
     HANDLE m_WindowThread;
     HWND m_Window;
+    LONG m_ResumeTries;  // resume attempts that found the device still off
     HANDLE m_SettingsThread;
     HANDLE m_ListenerEvent;
     HANDLE m_ChangeEvent;

@@ -36,6 +36,7 @@ ASIOError CQyxAsioDriver::start()
 
 ASIOError CQyxAsioDriver::stop()
 {
+    KillPowerTimers();
     if (!m_StartStopLockCreated || !AwaitDevicePowerOn(3000)) {
         return Traced(W("stop"), ASE_NotPresent);
     }

@@ -13,12 +13,21 @@ const WCHAR kWindowClassName[] = W("TVR9ASIO");
 const char kUsedByAnotherHost[] = "Used by another ASIO host\n";
 const char kNoResources[] = "No sufficient system resource\n";
 
+// The driver object whose window this process has.
+ProcessLocal<CQyxAsioDriver*> g_WindowOwner;
+
 LRESULT WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_CREATE) {
+    switch (message) {
+    case WM_CREATE:
+        g_WindowOwner.Get() = static_cast<CQyxAsioDriver*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         return 0;
+    case WM_TIMER:
+    case WM_POWERBROADCAST:
+        return g_WindowOwner.Get() != nullptr ? g_WindowOwner.Get()->OnWindowMessage(message, wParam) : 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
     }
-    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace
@@ -95,6 +104,7 @@ DWORD CQyxAsioDriver::RunWindowThread()
         DispatchMessageW(&message);
     }
     DestroyWindow(window);
+    g_WindowOwner.Get() = nullptr;
     UnregisterClassW(kWindowClassName, module);
     ReleaseMutex(hostLock);
     CloseHandle(hostLock);
