@@ -85,7 +85,10 @@ TEST(AsioDriverInit, OneHostInTheSystemAtATime)
     {
         DriverRef first;
         ASSERT_EQ(first->init(nullptr), ASIOTrue);
+        WriteSetting(kSettingSamplingRate, 96000);
         EXPECT_EQ(RunSecondHost(), 1u);
+        // The refused driver leaves the running host's settings alone as it goes.
+        EXPECT_EQ(ReadDwordSetting(kSettingSamplingRate), 96000u);
         LONG inputs = 0;
         LONG outputs = 0;
         EXPECT_EQ(first->getChannels(&inputs, &outputs), ASE_OK) << "the first host is not disturbed";

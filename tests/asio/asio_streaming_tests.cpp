@@ -168,6 +168,27 @@ TEST(AsioStreaming, ControlPanelRateChangeReachesTheRunningHost)
     EXPECT_EQ(driver->start(), ASE_NotPresent);
 }
 
+TEST(AsioStreaming, HostThatHangsInItsCallbackIsGivenUpByStop)
+{
+    AsioBench bench;
+    DriverRef driver;
+    ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+    TestHost host;
+    ASIOBufferInfo infos[2] = {{ASIOTrue, 0, {}}, {ASIOFalse, 0, {}}};
+    ASSERT_EQ(driver->createBuffers(infos, 2, 256, host.Callbacks()), ASE_OK);
+    ASSERT_EQ(driver->start(), ASE_OK);
+    Sleep(50);
+    host.hangOnceMs = 60000;
+    Sleep(50);
+    // stop waits ten seconds for the streaming thread, then ends it and asks for a reset.
+    EXPECT_EQ(driver->stop(), ASE_OK);
+    EXPECT_EQ(host.resetRequests, 1);
+    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    const int switches = host.switches;
+    Sleep(100);
+    EXPECT_EQ(host.switches, switches);
+}
+
 TEST(AsioStreaming, DevicePulledOutMidStreamGivesAResetRequest)
 {
     AsioBench bench;

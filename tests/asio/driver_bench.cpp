@@ -97,6 +97,11 @@ void TestHost::BufferSwitch(LONG index, ASIOBool)
     if (g_CurrentHost->callOutputReadyOn != nullptr) {
         g_CurrentHost->callOutputReadyOn->outputReady();
     }
+    if (g_CurrentHost->hangOnceMs != 0) {
+        const DWORD hang = g_CurrentHost->hangOnceMs;
+        g_CurrentHost->hangOnceMs = 0;
+        Sleep(hang);
+    }
 }
 
 void TestHost::SampleRateDidChange(ASIOSampleRate) { g_CurrentHost->otherMessages.push_back(-1); }

@@ -55,6 +55,8 @@ public:
     LONG timeInfo = 1;
     // Calls outputReady from inside each buffer switch.
     IASIO* callOutputReadyOn = nullptr;
+    // Milliseconds the next buffer switch takes before it returns (a host that hangs).
+    DWORD hangOnceMs = 0;
 
     std::atomic<int> resetRequests{0};
     std::atomic<int> switches{0};
