@@ -3,6 +3,7 @@
 // info sees its position advance), and on resume the stream starts again where it was, once the
 // device is back on.
 #include "asio/asio_driver.h"
+#include "asio/lock_holder.h"
 #include "common/trace.h"
 
 namespace {
@@ -11,18 +12,6 @@ constexpr UINT_PTR kResumeRetryTimer = 1;
 constexpr UINT_PTR kKeepAliveTimer = 2;
 constexpr UINT kResumeRetryMs = 100;
 constexpr LONG kResumeTries = 10;
-
-// Holds the start/stop lock for a scope.
-class StartStopHolder {
-public:
-    explicit StartStopHolder(CRITICAL_SECTION& lock) : m_Lock(lock) { EnterCriticalSection(&m_Lock); }
-    ~StartStopHolder() { LeaveCriticalSection(&m_Lock); }
-    StartStopHolder(const StartStopHolder&) = delete;
-    StartStopHolder& operator=(const StartStopHolder&) = delete;
-
-private:
-    CRITICAL_SECTION& m_Lock;
-};
 
 }  // namespace
 
@@ -61,7 +50,7 @@ void CQyxAsioDriver::OnSuspend()
     if (m_ResumeTries != 0) {
         KillTimer(m_Window, kResumeRetryTimer);
     }
-    StartStopHolder held(m_StartStopLock);
+    CriticalSectionHolder held(m_StartStopLock);
     m_ResumeTries = 0;
     if (m_State != kStateRunning) {
         return;
@@ -79,7 +68,7 @@ void CQyxAsioDriver::OnKeepAliveTick()
 {
     // Only while suspended: a tick already on its way when the host stops, or stops and disposes
     // of its buffers, must not call the host or touch the buffers.
-    StartStopHolder held(m_StartStopLock);
+    CriticalSectionHolder held(m_StartStopLock);
     if (m_State == kStateSuspended) {
         RunBufferSwitch(true);
     }
@@ -87,7 +76,7 @@ void CQyxAsioDriver::OnKeepAliveTick()
 
 void CQyxAsioDriver::OnResume()
 {
-    StartStopHolder held(m_StartStopLock);
+    CriticalSectionHolder held(m_StartStopLock);
     if (m_State != kStateSuspended) {
         KillPowerTimers();
         m_ResumeTries = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "asio/asio_driver.h"
+#include "asio/lock_holder.h"
 #include "common/trace.h"
 
 namespace {
@@ -28,10 +29,8 @@ ASIOError CQyxAsioDriver::start()
     if (!m_StartStopLockCreated || !AwaitDevicePowerOn(3000)) {
         return Traced(W("start"), ASE_NotPresent);
     }
-    EnterCriticalSection(&m_StartStopLock);
-    const ASIOError result = StartStreaming(true);
-    LeaveCriticalSection(&m_StartStopLock);
-    return Traced(W("start"), result);
+    CriticalSectionHolder held(m_StartStopLock);
+    return Traced(W("start"), StartStreaming(true));
 }
 
 ASIOError CQyxAsioDriver::stop()
@@ -40,9 +39,8 @@ ASIOError CQyxAsioDriver::stop()
     if (!m_StartStopLockCreated || !AwaitDevicePowerOn(3000)) {
         return Traced(W("stop"), ASE_NotPresent);
     }
-    EnterCriticalSection(&m_StartStopLock);
+    CriticalSectionHolder held(m_StartStopLock);
     StopStreaming();
-    LeaveCriticalSection(&m_StartStopLock);
     return ASE_OK;
 }
 

@@ -2,24 +2,13 @@
 
 #include <cstring>
 
+#include "asio/lock_holder.h"
 #include "common/control_codes.h"
 #include "common/trace.h"
 
 namespace {
 
 void IgnoreCompletion(DWORD, DWORD, LPOVERLAPPED) { }
-
-// Holds the channel's control lock for a scope.
-class LockHolder {
-public:
-    explicit LockHolder(CRITICAL_SECTION& lock) : m_Lock(lock) { EnterCriticalSection(&m_Lock); }
-    ~LockHolder() { LeaveCriticalSection(&m_Lock); }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-private:
-    CRITICAL_SECTION& m_Lock;
-};
 
 }  // namespace
 
@@ -68,7 +57,7 @@ void CDeviceChannel::Close()
 bool CDeviceChannel::Control(DWORD code, const void* input, DWORD inputLength, void* output, DWORD outputLength,
                              DWORD* bytesReturned)
 {
-    LockHolder held(m_Lock);
+    CriticalSectionHolder held(m_Lock);
     m_ControlOverlapped = OVERLAPPED{};
     m_ControlOverlapped.hEvent = m_ControlEvent;
     DWORD returned = 0;

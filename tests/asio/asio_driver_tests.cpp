@@ -63,20 +63,7 @@ int SecondHostMain(int, WCHAR**)
     return ErrorText(driver.Get()) == "Used by another ASIO host\n" ? 1 : 2;
 }
 
-DWORD RunSecondHost()
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessW(W("C:\\Program Files\\Other\\other.exe"), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
+DWORD RunSecondHost() { return RunProgram(W("C:\\Program Files\\Other\\other.exe")); }
 
 TEST(AsioDriverInit, OneHostInTheSystemAtATime)
 {

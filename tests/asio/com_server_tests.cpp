@@ -183,17 +183,7 @@ TEST(AsioComServer, SecondHostProcessIsRefusedWhileTheFirstStreams)
     ASSERT_EQ(driver->start(), ASE_OK);
     Sleep(50);
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION other = {};
-    ASSERT_TRUE(CreateProcessW(W("C:\\Program Files\\Other\\other.exe"), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &other));
-    WaitForSingleObject(other.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(other.hProcess, &code);
-    EXPECT_EQ(code, 1u);
-    CloseHandle(other.hThread);
-    CloseHandle(other.hProcess);
+    EXPECT_EQ(RunProgram(W("C:\\Program Files\\Other\\other.exe")), 1u);
 
     const int switches = host.switches;
     Sleep(50);

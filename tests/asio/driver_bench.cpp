@@ -144,6 +144,20 @@ void UseDsdFormat(IASIO* driver)
     ASSERT_EQ(driver->future(kAsioSetIoFormat, &format), ASE_SUCCESS);
 }
 
+DWORD RunProgram(const WCHAR* image)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessW(image, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
 void WriteSetting(int identifier, DWORD value)
 {
     CSettingsStore store;

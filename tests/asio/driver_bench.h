@@ -94,6 +94,9 @@ template <class Done> void WaitUntil(Done done)
     }
 }
 
+// Starts a registered program and waits for it; its exit code.
+DWORD RunProgram(const WCHAR* image);
+
 // Per-user settings as the control panel writes them.
 void WriteSetting(int identifier, DWORD value);
 void WriteByteSetting(int identifier, BYTE value);
