@@ -23,3 +23,13 @@
 #include <audioendpoints.h>
 
 #define W(text) L##text
+
+// Data a module keeps for the process that loaded it: every process has its own copy of a DLL's
+// data, so a plain value is enough.
+template <class T> class ProcessLocal {
+public:
+    T& Get() { return value_; }
+
+private:
+    T value_{};
+};

@@ -15,6 +15,7 @@
 #define NTAPI
 #define WINAPI
 #define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
 #define CALLBACK
 #define FORCEINLINE inline
 #define DECLSPEC_ALIGN(n) alignas(n)

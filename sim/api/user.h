@@ -10,3 +10,4 @@
 #include "sim/api/user_setupapi.h"
 #include "sim/api/user_com.h"
 #include "sim/api/user_mmdevice.h"
+#include "sim/api/user_windows.h"

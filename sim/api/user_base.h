@@ -3,6 +3,9 @@
 // thread's last error, handles, processes and threads as objects, security attributes.
 #pragma once
 
+#include <map>
+#include <mutex>
+
 #include "sim/api/access_rights.h"
 #include "sim/api/base_types.h"
 
@@ -184,11 +187,30 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
+#define CREATE_NEW_CONSOLE 0x00000010
+#define NORMAL_PRIORITY_CLASS 0x00000020
+
 // Starts a program known to the simulated machine by its image path (sim/user/programs.h).
 BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
                     LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation);
+
+// Data a module keeps for the process that loaded it. Windows gives every process its own copy
+// of a DLL's data; here one copy of the product's code serves every simulated process, so each
+// process gets a value of its own, made on first use.
+template <class T> class ProcessLocal {
+public:
+    T& Get()
+    {
+        std::lock_guard<std::mutex> held(lock_);
+        return values_[GetCurrentProcessId()];
+    }
+
+private:
+    std::mutex lock_;
+    std::map<DWORD, T> values_;
+};
 
 // Debugger output goes to the machine's debugger log, beside the kernel's.
 void OutputDebugStringW(LPCWSTR lpOutputString);

@@ -33,6 +33,12 @@ DECLARE_INTERFACE_(IClassFactory, IUnknown)
     STDMETHOD(LockServer)(THIS_ BOOL fLock) PURE;
 };
 
+// Modules: the program's own image, and the in-process servers (com_servers.h) loaded into the
+// process by COM or by LoadLibraryW.
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+BOOL FreeLibrary(HMODULE hLibModule);
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+
 // An in-process server's exports, as CoGetClassObject calls them.
 typedef HRESULT (*LPFNGETCLASSOBJECT)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 typedef HRESULT (*LPFNCANUNLOADNOW)();

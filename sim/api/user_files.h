@@ -52,3 +52,5 @@ BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LP
                  LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine);
 BOOL GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
 BOOL CancelIo(HANDLE hFile);
+// Whether the device a handle was opened on is in its working state (D0).
+BOOL GetDevicePowerState(HANDLE hDevice, BOOL* pfOn);

@@ -40,6 +40,22 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
 HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
 BOOL ReleaseMutex(HANDLE hMutex);
 
+// Critical sections: recursive locks of one process, owned by a thread. The layout is
+// RTL_CRITICAL_SECTION's; what the fields hold is the simulated machine's business.
+typedef struct _RTL_CRITICAL_SECTION {
+    PVOID DebugInfo;
+    LONG LockCount;
+    LONG RecursionCount;
+    HANDLE OwningThread;
+    HANDLE LockSemaphore;
+    ULONG_PTR SpinCount;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+
 // Threads.
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 typedef void (*PAPCFUNC)(ULONG_PTR Parameter);
@@ -58,6 +74,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
                     LPDWORD lpThreadId);
 [[noreturn]] void ExitThread(DWORD dwExitCode);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+// Ends another thread without unwinding it. As on Windows the end is asynchronous: here the
+// thread ends at its next wait.
+BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode);
 BOOL SetThreadPriority(HANDLE hThread, int nPriority);
 int GetThreadPriority(HANDLE hThread);
 DWORD QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData);

@@ -131,6 +131,16 @@ int _snwprintf_s(WCHAR (&buffer)[Size], size_t count, const WCHAR* format, ...)
     return result;
 }
 
+// Code-page conversion (stringapiset.h). CP_ACP is the machine's ANSI code page, 1252 (Western
+// European, as an English or Western European Windows has it); CP_UTF8 is UTF-8. Flags are
+// not modelled (0 only).
+#define CP_ACP 0
+#define CP_UTF8 65001
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const WCHAR* lpWideCharStr, int cchWideChar,
+                        char* lpMultiByteStr, int cbMultiByte, const char* lpDefaultChar, BOOL* lpUsedDefaultChar);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, const char* lpMultiByteStr, int cbMultiByte,
+                        WCHAR* lpWideCharStr, int cchWideChar);
+
 namespace sim {
 
 // UTF-8 <-> UTF-16 for tests and tools. Characters beyond the BMP become surrogate pairs.

@@ -179,6 +179,7 @@ void CloseFileHandle(UserFile* file)
 bool IsSynchronous(const UserFile* file) { return file->Synchronous(); }
 
 PFILE_OBJECT FileObjectOf(UserFile* file) { return file->File(); }
+PDEVICE_OBJECT FileDevice(UserFile* file) { return file->File()->DeviceObject; }
 
 KEVENT* FileEvent(UserFile* file) { return file->Event(); }
 

@@ -61,6 +61,8 @@ void ReleaseFileReference(UserFile* file);
 bool IsSynchronous(const UserFile* file);
 // The file object behind the user file, as drivers see it.
 PFILE_OBJECT FileObjectOf(UserFile* file);
+// The device the file was opened on (its FILE_OBJECT's DeviceObject).
+PDEVICE_OBJECT FileDevice(UserFile* file);
 // Signalled when a request without an event of its own completes (the file object's event).
 KEVENT* FileEvent(UserFile* file);
 // Serialises the requests of a synchronous file object.

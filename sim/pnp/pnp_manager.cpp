@@ -1,5 +1,8 @@
 #include "sim/pnp/pnp_manager.h"
 
+#include <map>
+#include <mutex>
+
 #include "sim/io/synchronous_request.h"
 #include "sim/kernel/machine.h"
 #include "sim/pnp/device_tree.h"
@@ -44,6 +47,23 @@ NTSTATUS SendDevicePower(PDEVICE_OBJECT pdo, UCHAR minor, DEVICE_POWER_STATE sta
     });
 }
 
+// The power manager's record of device power states, by physical device object; a device
+// without an entry is in D0.
+class DevicePowerRecord final : public MachineComponent {
+public:
+    std::mutex lock;
+    std::map<PDEVICE_OBJECT, DEVICE_POWER_STATE> states;
+};
+
+DevicePowerRecord& PowerRecord() { return Machine::Current().Component<DevicePowerRecord>(); }
+
+void ForgetDevicePower(PDEVICE_OBJECT pdo)
+{
+    DevicePowerRecord& record = PowerRecord();
+    std::lock_guard<std::mutex> held(record.lock);
+    record.states.erase(pdo);
+}
+
 }  // namespace
 
 NTSTATUS AddDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo)
@@ -68,6 +88,8 @@ NTSTATUS StartAddedDevice(PDEVICE_OBJECT pdo)
     if (!NT_SUCCESS(status)) {
         SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
     }
+    // A started device is in D0.
+    ForgetDevicePower(pdo);
     return status;
 }
 
@@ -96,7 +118,11 @@ NTSTATUS CancelRemoveDevice(PDEVICE_OBJECT pdo)
 
 NTSTATUS RemoveDevice(PDEVICE_OBJECT pdo)
 {
-    return KnownDevice(pdo, "RemoveDevice") ? SendPnp(pdo, IRP_MN_REMOVE_DEVICE) : STATUS_NO_SUCH_DEVICE;
+    if (!KnownDevice(pdo, "RemoveDevice")) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    ForgetDevicePower(pdo);
+    return SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
 }
 
 NTSTATUS SurpriseRemoveDevice(PDEVICE_OBJECT pdo)
@@ -112,7 +138,24 @@ NTSTATUS QueryDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state)
 
 NTSTATUS SetDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state)
 {
-    return KnownDevice(pdo, "SetDevicePower") ? SendDevicePower(pdo, IRP_MN_SET_POWER, state) : STATUS_NO_SUCH_DEVICE;
+    if (!KnownDevice(pdo, "SetDevicePower")) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    const NTSTATUS status = SendDevicePower(pdo, IRP_MN_SET_POWER, state);
+    if (NT_SUCCESS(status)) {
+        DevicePowerRecord& record = PowerRecord();
+        std::lock_guard<std::mutex> held(record.lock);
+        record.states[pdo] = state;
+    }
+    return status;
+}
+
+DEVICE_POWER_STATE RecordedDevicePower(PDEVICE_OBJECT pdo)
+{
+    DevicePowerRecord& record = PowerRecord();
+    std::lock_guard<std::mutex> held(record.lock);
+    const auto found = record.states.find(pdo);
+    return found == record.states.end() ? PowerDeviceD0 : found->second;
 }
 
 }  // namespace sim::pnp

@@ -36,5 +36,8 @@ NTSTATUS SurpriseRemoveDevice(PDEVICE_OBJECT pdo);
 // IRP_MJ_POWER with IRP_MN_QUERY_POWER or IRP_MN_SET_POWER for a device power state.
 NTSTATUS QueryDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state);
 NTSTATUS SetDevicePower(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state);
+// The power manager's record of the device's power state, which GetDevicePowerState reports: D0
+// from the start, then the state of the last IRP_MN_SET_POWER the stack completed successfully.
+DEVICE_POWER_STATE RecordedDevicePower(PDEVICE_OBJECT pdo);
 
 }  // namespace sim::pnp

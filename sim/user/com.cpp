@@ -20,6 +20,7 @@ struct LoadedModule {
     Process* process;
     std::u16string path;
     HMODULE handle;
+    ULONG references;  // LoadLibraryW's and COM's; FreeLibrary gives one back
 };
 
 class ComRuntime final : public MachineComponent {
@@ -81,8 +82,9 @@ HRESULT ServerPath(REFCLSID clsid, std::u16string& path)
     return S_OK;
 }
 
-// Loads the server into the calling process (once) and returns its exports.
-HRESULT LoadServer(const std::u16string& path, InprocServerExports& exports)
+// Loads the server into the calling process (once; each further load only counts) and returns
+// its exports and module handle.
+HRESULT LoadServer(const std::u16string& path, InprocServerExports& exports, HMODULE* handle = nullptr)
 {
     ComRuntime& runtime = Runtime();
     Process* process = &CurrentProcess("CoGetClassObject");
@@ -92,12 +94,19 @@ HRESULT LoadServer(const std::u16string& path, InprocServerExports& exports)
         return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     }
     exports = found->second;
-    for (const LoadedModule& module : runtime.loaded) {
+    for (LoadedModule& module : runtime.loaded) {
         if (module.process == process && registry::NamesEqual(module.path, path)) {
+            if (handle != nullptr) {
+                ++module.references;
+                *handle = module.handle;
+            }
             return S_OK;
         }
     }
-    runtime.loaded.push_back({process, path, reinterpret_cast<HMODULE>(runtime.nextModule)});
+    runtime.loaded.push_back({process, path, reinterpret_cast<HMODULE>(runtime.nextModule), 1});
+    if (handle != nullptr) {
+        *handle = runtime.loaded.back().handle;
+    }
     runtime.nextModule += 0x10000;
     return S_OK;
 }
@@ -202,6 +211,61 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     result = factory->CreateInstance(pUnkOuter, riid, ppv);
     factory->Release();
     return result;
+}
+
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName)
+{
+    if (lpLibFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // Only the in-process servers the machine knows are there to load.
+    sim::user::InprocServerExports exports;
+    HMODULE handle = nullptr;
+    if (FAILED(sim::user::LoadServer(lpLibFileName, exports, &handle))) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return handle;
+}
+
+BOOL FreeLibrary(HMODULE hLibModule)
+{
+    sim::user::ComRuntime& runtime = sim::user::Runtime();
+    sim::user::Process* process = &sim::user::CurrentProcess(__func__);
+    std::lock_guard<std::mutex> held(runtime.lock);
+    for (auto module = runtime.loaded.begin(); module != runtime.loaded.end(); ++module) {
+        if (module->process == process && module->handle == hLibModule) {
+            if (--module->references == 0) {
+                runtime.loaded.erase(module);
+            }
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+}
+
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName)
+{
+    if (lpModuleName == nullptr) {
+        // Where a 64-bit program's image is mapped by default.
+        return reinterpret_cast<HMODULE>(ULONG_PTR(0x140000000));
+    }
+    // A name without a folder matches a loaded module's file name, a full path its path.
+    const std::u16string name(lpModuleName);
+    const bool withFolder = name.find(u'\\') != std::u16string::npos;
+    sim::user::ComRuntime& runtime = sim::user::Runtime();
+    sim::user::Process* process = &sim::user::CurrentProcess(__func__);
+    std::lock_guard<std::mutex> held(runtime.lock);
+    for (const sim::user::LoadedModule& module : runtime.loaded) {
+        const std::u16string fileName = module.path.substr(module.path.rfind(u'\\') + 1);
+        if (module.process == process && sim::registry::NamesEqual(withFolder ? module.path : fileName, name)) {
+            return module.handle;
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
 }
 
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }

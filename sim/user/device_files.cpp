@@ -6,6 +6,7 @@
 
 #include "sim/pnp/device_interfaces.h"
 #include "sim/pnp/device_tree.h"
+#include "sim/pnp/pnp_manager.h"
 #include "sim/registry/store.h"
 #include "sim/user/user_machine.h"
 
@@ -358,5 +359,21 @@ BOOL CancelIo(HANDLE hFile)
     while (sim::io::CancelThreadRequests(handle->file, self) != 0) {
         KeDelayExecutionThread(UserMode, FALSE, &poll);
     }
+    return TRUE;
+}
+
+BOOL GetDevicePowerState(HANDLE hDevice, BOOL* pfOn)
+{
+    auto handle = sim::user::FileFor(hDevice, 0, __func__);
+    if (handle == nullptr) {
+        return FALSE;
+    }
+    if (pfOn == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // NtGetDevicePowerState answers from the power manager's record of the device's stack.
+    const DEVICE_POWER_STATE state = sim::pnp::RecordedDevicePower(sim::io::FileDevice(handle->file));
+    *pfOn = state == PowerDeviceD0 ? TRUE : FALSE;
     return TRUE;
 }

@@ -239,8 +239,10 @@ void EndCurrentThreadState(DWORD exitCode)
     }
     static_cast<ThreadObject&>(*win32->object).exitCode = exitCode;
     Process* process = win32->process;
-    process->SetExitCode(exitCode);
+    // As on Windows, a process that ends by its threads ending takes the last thread's exit code
+    // (ExitProcess and TerminateProcess set theirs before any thread ends, and the first set stays).
     if (process->RemoveThread(self)) {
+        process->SetExitCode(exitCode);
         process->Finish();
     }
     self->win32Thread = nullptr;

@@ -35,6 +35,21 @@ BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
     return TRUE;
 }
 
+BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode)
+{
+    auto thread = sim::user::ReferenceHandleAs<sim::user::ThreadObject>(hThread, 0x0001, __func__);
+    if (thread == nullptr) {
+        return FALSE;
+    }
+    if (thread->Thread() == sim::CurrentSimThread()) {
+        ExitThread(dwExitCode);
+    }
+    sim::Scheduler& scheduler = sim::Machine::Current().Dispatcher();
+    auto held = scheduler.Lock();
+    scheduler.RequestTerminationLocked(thread->Thread());
+    return TRUE;
+}
+
 BOOL SetThreadPriority(HANDLE hThread, int nPriority)
 {
     auto thread = sim::user::ReferenceHandleAs<sim::user::ThreadObject>(hThread, 0x0020, __func__);
