@@ -292,6 +292,23 @@ LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey)
     return ErrorOf(sim::registry::MachineRegistry().Delete(key));
 }
 
+namespace {
+
+// An enumerated key's or value's name into the caller's buffer of *count characters: the length
+// without the terminator comes back, or ERROR_MORE_DATA when name and terminator do not fit.
+LSTATUS CopyEnumeratedName(const std::u16string& name, LPWSTR out, LPDWORD count)
+{
+    if (name.size() + 1 > *count) {
+        return ERROR_MORE_DATA;
+    }
+    name.copy(out, name.size());
+    out[name.size()] = 0;
+    *count = DWORD(name.size());
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
                       LPDWORD lpcchClass, PVOID lpftLastWriteTime)
 {
@@ -308,12 +325,10 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName
     if (!NT_SUCCESS(status)) {
         return ErrorOf(status);
     }
-    if (summary.name.size() + 1 > *lpcchName) {
-        return ERROR_MORE_DATA;
+    error = CopyEnumeratedName(summary.name, lpName, lpcchName);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
-    summary.name.copy(lpName, summary.name.size());
-    lpName[summary.name.size()] = 0;
-    *lpcchName = DWORD(summary.name.size());
     if (lpClass != nullptr && lpcchClass != nullptr && *lpcchClass > 0) {
         lpClass[0] = 0;
         *lpcchClass = 0;
@@ -339,12 +354,10 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
     if (!NT_SUCCESS(status)) {
         return ErrorOf(status);
     }
-    if (value.name.size() + 1 > *lpcchValueName) {
-        return ERROR_MORE_DATA;
+    error = CopyEnumeratedName(value.name, lpValueName, lpcchValueName);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
-    value.name.copy(lpValueName, value.name.size());
-    lpValueName[value.name.size()] = 0;
-    *lpcchValueName = DWORD(value.name.size());
     if (lpType != nullptr) {
         *lpType = value.type;
     }
