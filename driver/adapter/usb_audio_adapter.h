@@ -103,7 +103,7 @@ public:
     const DirectionFormat& GetDirectionFormat(StreamDirection direction) const { return m_Format[direction]; }
     bool IsDirectionFormatSet(StreamDirection direction) const { return m_FormatSet[direction]; }
     bool EndpointsFound() const { return m_EndpointsFound; }
-    ULONG QueuedRegionBytes(StreamDirection direction) const { return m_Engine.QueuedRegionBytes(direction); }
+    ULONG QueuedRegionBytes(StreamDirection direction) { return m_Engine.QueuedRegionBytes(direction); }
     bool HasDirection(StreamDirection direction) const;
     PDEVICE_OBJECT PhysicalDeviceObject() const { return m_Pdo; }
     PDEVICE_OBJECT Fdo() const { return m_Fdo; }

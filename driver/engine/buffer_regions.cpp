@@ -44,3 +44,26 @@ void StreamEngine::PurgeRegions(StreamDirection direction)
     list.queuedBytes = 0;
     KeReleaseInStackQueuedSpinLock(&lock);
 }
+
+// IRQL: <= DISPATCH_LEVEL. The total moves under the list's lock on every queue and copy, so it
+// is read under it too; the render build path already holds the request lock, which nests outside.
+ULONG StreamEngine::QueuedRegionBytes(StreamDirection direction)
+{
+    RegionList& list = m_Direction[direction].regions;
+    KLOCK_QUEUE_HANDLE lock;
+    KeAcquireInStackQueuedSpinLock(&list.lock, &lock);
+    const ULONG bytes = list.queuedBytes;
+    KeReleaseInStackQueuedSpinLock(&lock);
+    return bytes;
+}
+
+// IRQL: <= DISPATCH_LEVEL. A stopping render thread ends its chain once nothing is queued; the
+// wave stream may still be queueing from a completion while the stop runs.
+void StreamEngine::ClearQueuedBytes(StreamDirection direction)
+{
+    RegionList& list = m_Direction[direction].regions;
+    KLOCK_QUEUE_HANDLE lock;
+    KeAcquireInStackQueuedSpinLock(&list.lock, &lock);
+    list.queuedBytes = 0;
+    KeReleaseInStackQueuedSpinLock(&lock);
+}

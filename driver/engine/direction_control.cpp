@@ -167,7 +167,7 @@ NTSTATUS StreamEngine::StopSingle(StreamDirection direction)
             return STATUS_SUCCESS;
         }
         if (direction == kDirectionOut) {
-            state.regions.queuedBytes = 0;
+            ClearQueuedBytes(kDirectionOut);
         }
         StopThread(direction);
         SelectZeroBandwidth(direction);
@@ -196,7 +196,7 @@ NTSTATUS StreamEngine::StopDuplex()
     --render.runCount;
     --capture.runCount;
     if (render.runCount == 0) {
-        render.regions.queuedBytes = 0;
+        ClearQueuedBytes(kDirectionOut);
         // Render first: when it follows capture it waits on capture's frames.
         StopThread(kDirectionOut);
         StopThread(kDirectionIn);

@@ -31,7 +31,7 @@ bool StreamEngine::BuildRenderRequest(RequestContext* completed)
         completed->length = 0;
         InsertTailList(&m_IdleRenderContexts, &completed->links);
     }
-    if (!IsSet(&render.runEvent) || (render.regions.queuedBytes == 0 && IsSet(&render.stopEvent)) ||
+    if (!IsSet(&render.runEvent) || (QueuedRegionBytes(kDirectionOut) == 0 && IsSet(&render.stopEvent)) ||
         IsSet(&render.errorEvent) || IsListEmpty(&m_IdleRenderContexts)) {
         goto Done;
     }

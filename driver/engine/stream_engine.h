@@ -110,7 +110,8 @@ public:
     // IRQL: <= DISPATCH_LEVEL. The wave stream's regions.
     void QueueRegion(StreamDirection direction, PVOID buffer, ULONG bytes, bool lockHeld);
     void PurgeRegions(StreamDirection direction);
-    ULONG QueuedRegionBytes(StreamDirection direction) const { return m_Direction[direction].regions.queuedBytes; }
+    ULONG QueuedRegionBytes(StreamDirection direction);
+    void ClearQueuedBytes(StreamDirection direction);
 
     // Under the configuration mutex.
     ULONG RunCount(StreamDirection direction) const { return m_Direction[direction].runCount; }
