@@ -20,6 +20,10 @@ std::string Milliseconds(int64_t frames, double rate)
 
 void PrintStreamReport(const StreamReport& report, std::ostream& out)
 {
+    if (report.failedAt != StreamStep::None && report.failedAt != StreamStep::Streaming && report.switches == 0) {
+        out << "stream failed: " << report.failure << "\n";
+        return;
+    }
     out << "buffer switches: " << report.switches << " (" << report.bufferSize << " samples at "
         << static_cast<long long>(report.rate) << " Hz, " << SampleTypeName(report.sampleType) << ")\n";
     out << "reset requests: " << report.resetRequests << ", driver re-created " << report.recreations
