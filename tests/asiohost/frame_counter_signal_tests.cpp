@@ -125,7 +125,8 @@ TEST(FrameCounterSignal, EveryKindOfDamageBreaksTheCount)
         const SignalChecker checker = loopback.Run(kDelay, 8, c.damage);
         EXPECT_TRUE(checker.Arrived()) << c.what;
         EXPECT_FALSE(checker.Continuous()) << c.what;
-        EXPECT_NE(checker.FirstBreak().find("input frame 2000: "), std::string::npos) << c.what << ": " << checker.FirstBreak();
+        EXPECT_NE(checker.FirstBreak().find("input frame 2000: "), std::string::npos)
+            << c.what << ": " << checker.FirstBreak();
         EXPECT_NE(checker.FirstBreak().find(c.firstBreak), std::string::npos) << c.what << ": " << checker.FirstBreak();
     }
 }

@@ -129,6 +129,36 @@ TEST_F(InstalledDriversTest, TwoDriversFoundByNameOrNumber)
     }
 }
 
+// The simulated ole32 reads a class ID's text as Windows does: braces, hex digits of either case,
+// nothing around them; otherwise a ProgID registered under HKEY_CLASSES_ROOT.
+TEST_F(InstalledDriversTest, ClassIdTextsAsOle32ReadsThem)
+{
+    SetText(HKEY_CLASSES_ROOT, "Tavo.R9Asio\\CLSID", nullptr, kClsid);
+    const struct {
+        const WCHAR* text;
+        HRESULT result;
+    } cases[] = {
+        {W("{8B530174-8B34-48B8-AA68-B3170BDFC34E}"), S_OK},
+        {W("{8b530174-8b34-48b8-aa68-b3170bdfc34e}"), S_OK},
+        {W("Tavo.R9Asio"), S_OK},
+        {W("{8B530174-8B34-48B8-AA68-B3170BDFC34E} "), CO_E_CLASSSTRING},
+        {W("{8B530174-8B34-48B8-AA68B3170BDFC34E}"), CO_E_CLASSSTRING},
+        {W("{8B530174-8B34-48B8-AA68-B3170BDFC34G}"), CO_E_CLASSSTRING},
+        {W("Tavo.Unknown"), CO_E_CLASSSTRING},
+    };
+    for (const auto& c : cases) {
+        CLSID clsid = {1, 2, 3, {4}};
+        EXPECT_EQ(CLSIDFromString(c.text, &clsid), c.result) << Utf8(c.text);
+        if (c.result == S_OK) {
+            EXPECT_EQ(clsid.Data1, 0x8B530174u) << Utf8(c.text);
+            EXPECT_EQ(clsid.Data3, 0x48B8) << Utf8(c.text);
+            EXPECT_EQ(clsid.Data4[0], 0xAA) << Utf8(c.text);
+        } else {
+            EXPECT_EQ(clsid.Data1 | clsid.Data2 | clsid.Data3 | clsid.Data4[0], 0u) << "zeroed: " << Utf8(c.text);
+        }
+    }
+}
+
 TEST_F(InstalledDriversTest, ArgumentsItCannotTake)
 {
     const struct {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iomanip>
 
+#include "tools/asiohost/driver_instance.h"
 #include "tools/asiohost/frame_counter_signal.h"
 
 namespace asiohost {
@@ -13,16 +14,6 @@ const double kStandardRates[] = {8000,   11025,  16000,  22050,  32000,  44100, 
                                  96000,  176400, 192000, 352800, 384000, 705600, 768000};
 const double kDsdRates[] = {2822400, 5644800, 11289600};
 constexpr LONG kMaxClockSources = 32;
-
-// A fixed-size text field of the interface, which a driver may fill to the last byte.
-std::string Field(const char* text, size_t capacity)
-{
-    size_t length = 0;
-    while (length < capacity && text[length] != 0) {
-        ++length;
-    }
-    return std::string(text, length);
-}
 
 void ReportChannels(IASIO* driver, std::ostream& out)
 {
@@ -46,7 +37,7 @@ void ReportChannels(IASIO* driver, std::ostream& out)
                 out << ErrorName(result) << "\n";
                 continue;
             }
-            out << std::left << std::setw(32) << Field(info.name, sizeof info.name) << std::right
+            out << std::left << std::setw(32) << FieldText(info.name, sizeof info.name) << std::right
                 << SampleTypeName(info.type) << " (" << info.type << "), group " << info.channelGroup << "\n";
         }
     }
@@ -112,7 +103,7 @@ void ReportClocks(IASIO* driver, std::ostream& out)
     }
     out << "clock sources: " << count << "\n";
     for (LONG i = 0; i < count && i < kMaxClockSources; ++i) {
-        out << "  " << clocks[i].index << "  " << Field(clocks[i].name, sizeof clocks[i].name)
+        out << "  " << clocks[i].index << "  " << FieldText(clocks[i].name, sizeof clocks[i].name)
             << (clocks[i].isCurrentSource ? " (current)" : "") << "\n";
     }
 }

@@ -2,24 +2,14 @@
 
 namespace asiohost {
 
-namespace {
-
-// Drivers write at most 32 bytes of name and 124 of message; a few more guard against those that
-// forget the terminator at the end of a full buffer.
-std::string Terminated(const char* text, size_t capacity)
+std::string FieldText(const char* text, size_t capacity)
 {
     size_t length = 0;
     while (length < capacity && text[length] != 0) {
         ++length;
     }
-    std::string result(text, length);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) {
-        result.pop_back();
-    }
-    return result;
+    return std::string(text, length);
 }
-
-}  // namespace
 
 HRESULT DriverInstance::Create(const CLSID& clsid)
 {
@@ -35,18 +25,24 @@ void DriverInstance::Release()
     }
 }
 
+// Drivers write at most 124 bytes of message and 32 of name; the buffers are a little larger for
+// those that write a terminator beyond that.
 std::string DriverInstance::ErrorMessage() const
 {
     char text[124 + 4] = {};
     driver_->getErrorMessage(text);
-    return Terminated(text, 124);
+    std::string message = FieldText(text, 124);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+        message.pop_back();
+    }
+    return message;
 }
 
 std::string DriverInstance::DriverName() const
 {
     char name[32 + 4] = {};
     driver_->getDriverName(name);
-    return Terminated(name, 32);
+    return FieldText(name, 32);
 }
 
 }  // namespace asiohost

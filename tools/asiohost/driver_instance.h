@@ -26,6 +26,10 @@ private:
     HRESULT result_;
 };
 
+// The text of a fixed-size field a driver fills (a name, a message), which it may fill to the last
+// byte without a terminator.
+std::string FieldText(const char* text, size_t capacity);
+
 class DriverInstance {
 public:
     DriverInstance() = default;

@@ -36,7 +36,8 @@ bool HostSession::Open(const StreamOptions& options, bool applyRate, StreamRepor
 {
     const HRESULT created = driver_.Create(clsid_);
     if (FAILED(created)) {
-        return Fail(report, StreamStep::Create, "the driver could not be created (CoCreateInstance: " + Hex(created) + ")");
+        return Fail(report, StreamStep::Create,
+                    "the driver could not be created (CoCreateInstance: " + Hex(created) + ")");
     }
     if (driver_->init(nullptr) != ASIOTrue) {
         return Fail(report, StreamStep::Init, "init failed: " + driver_.ErrorMessage());
@@ -52,7 +53,8 @@ bool HostSession::Open(const StreamOptions& options, bool applyRate, StreamRepor
         const ASIOError can = driver_->canSampleRate(options.rate);
         const ASIOError set = can == ASE_OK ? driver_->setSampleRate(options.rate) : can;
         if (set != ASE_OK) {
-            return Fail(report, StreamStep::Rate, "the driver cannot run at " + Hz(options.rate) + " (" + ErrorName(set) + ")");
+            return Fail(report, StreamStep::Rate,
+                        "the driver cannot run at " + Hz(options.rate) + " (" + ErrorName(set) + ")");
         }
     }
     LONG inputs = 0;
