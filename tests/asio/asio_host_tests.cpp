@@ -1,7 +1,8 @@
 // The test ASIO host (tools/asiohost) with the installed driver: a reset request is acted on by
-// releasing and re-creating the driver on the host's own thread, never in the callback; the
-// program reports the driver and streams through it; without a device it prints the driver's own
-// error; and a process has one active host.
+// releasing and re-creating the driver on the host's own thread, never in the callback (and when
+// the device was pulled out, the new object's init says why the stream ends); the program reports
+// the driver and streams through it; without a device it prints the driver's own error; and a
+// process has one active host.
 #include <sstream>
 
 #include "common/change_events.h"
@@ -77,6 +78,36 @@ TEST(AsioHost, ResetRequestRecreatesTheDriverOutsideTheCallback)
         ASSERT_EQ(positions[i], expected) << "switch " << i;
     }
     EXPECT_GT(double(positions.size() - restart), 0.5 * 48000 / 256);
+}
+
+DWORD WINAPI PullOutLater(LPVOID parameter)
+{
+    Sleep(300);
+    static_cast<AsioBench*>(parameter)->Bench().PullOut();
+    return 0;
+}
+
+TEST(AsioHost, DevicePulledOutEndsTheStreamWithTheDriversOwnReason)
+{
+    AsioBench bench;
+    ASSERT_EQ(r9sim::InstallAsioDriver(), S_OK);
+    asiohost::ComApartment apartment;
+    TestHost engine;
+    asiohost::HostSession session(CLSID_QyxAsioDriver, engine);
+    HANDLE puller = CreateThread(nullptr, 0, &PullOutLater, &bench, 0, nullptr);
+    ASSERT_NE(puller, nullptr);
+    asiohost::StreamOptions options;
+    options.milliseconds = 2000;
+    asiohost::StreamReport report;
+    EXPECT_FALSE(session.Stream(options, report));
+    WaitForSingleObject(puller, INFINITE);
+    CloseHandle(puller);
+    // The driver asked for a reset; the host built it again, and the new object found no device.
+    EXPECT_EQ(report.resetRequests, 1);
+    EXPECT_EQ(report.recreations, 1);
+    EXPECT_EQ(report.failedAt, asiohost::StreamStep::Init);
+    EXPECT_EQ(report.failure, "init failed: No device");
+    EXPECT_EQ(report.breaks, 0u) << report.firstBreak;
 }
 
 TEST(AsioHost, ProgramReportsTheDriverAndStreamsThroughIt)
