@@ -1,6 +1,7 @@
 // The host's side of the callbacks without a driver: its answers to asioMessage, a reset request
-// that only raises a flag and wakes the host's thread, one active host per process, and buffer
-// switches through a software loopback that hands each output half back as an input half.
+// that only raises a flag and wakes the host's thread, the end of a stream of so many switches,
+// one active host per process, and buffer switches through a software loopback that hands each
+// output half back as an input half.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -60,6 +61,23 @@ TEST_F(HostEngineTest, ResetRequestOnlyFlagsAndWakesTheHost)
     EXPECT_EQ(WaitForSingleObject(engine.WakeEvent(), 0), DWORD(WAIT_OBJECT_0));
     EXPECT_TRUE(engine.TakeResetRequest());
     EXPECT_FALSE(engine.TakeResetRequest()) << "taken once";
+}
+
+TEST_F(HostEngineTest, TheStreamEndsAtTheSwitchesAskedFor)
+{
+    HostEngine engine;
+    engine.WakeAfterSwitches(3);
+    for (LONG i = 0; i < 2; ++i) {
+        engine.BufferSwitch(i % 2, nullptr);
+    }
+    EXPECT_EQ(WaitForSingleObject(engine.WakeEvent(), 0), DWORD(WAIT_TIMEOUT));
+    // The third wakes the host; those the driver makes before the host's stop are not its stream.
+    for (LONG i = 2; i < 5; ++i) {
+        engine.BufferSwitch(i % 2, nullptr);
+    }
+    EXPECT_EQ(engine.switches, 3u);
+    EXPECT_EQ(WaitForSingleObject(engine.WakeEvent(), 0), DWORD(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(engine.WakeEvent(), 0), DWORD(WAIT_TIMEOUT)) << "woken once";
 }
 
 TEST_F(HostEngineTest, OneActiveHostAtATime)

@@ -72,14 +72,17 @@ void HostEngine::ProcessSignal(LONG index)
 
 void HostEngine::BufferSwitch(LONG index, const ASIOTime*)
 {
+    const uint64_t last = wakeAfterSwitches_;
+    if (last != 0 && switches >= last) {
+        return;
+    }
     if (signalOn_ && (index == 0 || index == 1)) {
         ProcessSignal(index);
     }
     if (outputReadyDriver_ != nullptr) {
         outputReadyDriver_->outputReady();
     }
-    const uint64_t count = ++switches;
-    if (count == wakeAfterSwitches_) {
+    if (++switches == last) {
         SetEvent(wake_);
     }
 }

@@ -38,7 +38,9 @@ public:
 
     // The host calls outputReady on `driver` once it has filled its outputs; null: it does not.
     void CallOutputReady(IASIO* driver) { outputReadyDriver_ = driver; }
-    // Wakes the host's thread (WakeEvent) once this many buffer switches have happened in all.
+    // Wakes the host's thread (WakeEvent) once this many buffer switches have happened in all. The
+    // host's stream is then complete: switches the driver makes before the host's stop reaches it
+    // are not processed or counted.
     void WakeAfterSwitches(uint64_t count) { wakeAfterSwitches_ = count; }
     // Auto-reset: set on a reset request and when the switch count is reached.
     HANDLE WakeEvent() const { return wake_; }

@@ -148,8 +148,8 @@ bool HostSession::Run(const StreamOptions& options, StreamReport& report)
     const uint64_t target = options.switches > 0 ? engine_.switches + options.switches : 0;
     ULONGLONG begin = GetTickCount64();
     ULONGLONG limit = options.milliseconds;
+    engine_.WakeAfterSwitches(target);
     if (target != 0) {
-        engine_.WakeAfterSwitches(target);
         const double seconds = double(options.switches) * report.bufferSize / std::max(report.rate, 1.0);
         limit = ULONGLONG(seconds * 1000) + kSlackMs;
     }

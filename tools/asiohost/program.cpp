@@ -26,7 +26,7 @@ const char kUsage[] =
     "  --bits B          bits of a sample that survive the loopback (default 24)\n";
 
 struct ProgramOptions {
-    bool list = true;
+    bool list = false;
     std::string driver;
     long seconds = 0;
     StreamOptions stream;
@@ -87,12 +87,12 @@ int Parse(const std::vector<std::string>& arguments, ProgramOptions& options, st
             return 2;
         } else if (options.driver.empty()) {
             options.driver = argument;
-            options.list = false;
         } else {
             err << "asiohost: one driver at a time, not '" << argument << "' too\n";
             return 2;
         }
     }
+    options.list = options.list || options.driver.empty();
     return 0;
 }
 
