@@ -16,18 +16,18 @@ namespace {
 
 using asiokerneltest::AsioBench;
 
-// Remembers which thread brought the reset request.
-class WatchingHost : public TestHost {
-public:
-    LONG AsioMessage(LONG selector, LONG value, void* message, double* opt) override
-    {
-        if (selector == kAsioResetRequest) {
-            resetThread = GetCurrentThreadId();
-        }
-        return TestHost::AsioMessage(selector, value, message, opt);
-    }
-    DWORD resetThread = 0;
-};
+// Streams through the installed driver while `meanwhile` runs on another thread of the host
+// process; whether the stream ran as asked.
+bool StreamWhile(InstalledAsioHost& host, LPTHREAD_START_ROUTINE meanwhile, void* parameter,
+                 const asiohost::StreamOptions& options, asiohost::StreamReport& report)
+{
+    HANDLE thread = CreateThread(nullptr, 0, meanwhile, parameter, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    const bool streamed = host.session.Stream(options, report);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return streamed;
+}
 
 // The control panel, a while after the stream started: the user picks 256-frame buffers.
 DWORD WINAPI ControlPanelPicks256Frames(LPVOID)
@@ -41,31 +41,24 @@ DWORD WINAPI ControlPanelPicks256Frames(LPVOID)
 TEST(AsioHost, ResetRequestRecreatesTheDriverOutsideTheCallback)
 {
     AsioBench bench;
-    ASSERT_EQ(r9sim::InstallAsioDriver(), S_OK);
-    asiohost::ComApartment apartment;
-    WatchingHost engine;
-    asiohost::HostSession session(CLSID_QyxAsioDriver, engine);
-    HANDLE panel = CreateThread(nullptr, 0, &ControlPanelPicks256Frames, nullptr, 0, nullptr);
-    ASSERT_NE(panel, nullptr);
+    InstalledAsioHost host;
     asiohost::StreamOptions options;  // the driver's preferred buffer size, 512 frames at first
     options.milliseconds = 1000;
     asiohost::StreamReport report;
-    ASSERT_TRUE(session.Stream(options, report)) << report.failure;
-    WaitForSingleObject(panel, INFINITE);
-    CloseHandle(panel);
+    ASSERT_TRUE(StreamWhile(host, &ControlPanelPicks256Frames, nullptr, options, report)) << report.failure;
 
     EXPECT_EQ(report.resetRequests, 1);
     EXPECT_EQ(report.recreations, 1);
-    EXPECT_NE(engine.resetThread, 0u);
-    EXPECT_NE(engine.resetThread, GetCurrentThreadId()) << "the driver asks from a thread of its own";
-    EXPECT_EQ(session.RecreatingThread(), GetCurrentThreadId()) << "the host re-creates on its own thread";
+    EXPECT_NE(host.engine.resetThread, 0u);
+    EXPECT_NE(host.engine.resetThread, GetCurrentThreadId()) << "the driver asks from a thread of its own";
+    EXPECT_EQ(host.session.RecreatingThread(), GetCurrentThreadId()) << "the host re-creates on its own thread";
     // The new driver object offers the control panel's size, and the host streams with it.
     EXPECT_EQ(report.bufferSize, 256);
     EXPECT_TRUE(report.Continuous()) << report.firstBreak;
     // 512-frame halves until the change (300 ms after the host began; creating and starting the
     // driver took part of that), then, once the new object started, 256-frame halves counted from
     // a new start.
-    const std::vector<ULONG>& positions = engine.positions;
+    const std::vector<ULONG>& positions = host.engine.positions;
     size_t restart = 1;
     while (restart < positions.size() && positions[restart] != 256) {
         ++restart;
@@ -90,18 +83,11 @@ DWORD WINAPI PullOutLater(LPVOID parameter)
 TEST(AsioHost, DevicePulledOutEndsTheStreamWithTheDriversOwnReason)
 {
     AsioBench bench;
-    ASSERT_EQ(r9sim::InstallAsioDriver(), S_OK);
-    asiohost::ComApartment apartment;
-    TestHost engine;
-    asiohost::HostSession session(CLSID_QyxAsioDriver, engine);
-    HANDLE puller = CreateThread(nullptr, 0, &PullOutLater, &bench, 0, nullptr);
-    ASSERT_NE(puller, nullptr);
+    InstalledAsioHost host;
     asiohost::StreamOptions options;
     options.milliseconds = 2000;
     asiohost::StreamReport report;
-    EXPECT_FALSE(session.Stream(options, report));
-    WaitForSingleObject(puller, INFINITE);
-    CloseHandle(puller);
+    EXPECT_FALSE(StreamWhile(host, &PullOutLater, &bench, options, report));
     // The driver asked for a reset; the host built it again, and the new object found no device.
     EXPECT_EQ(report.resetRequests, 1);
     EXPECT_EQ(report.recreations, 1);
@@ -158,9 +144,7 @@ TEST(AsioHost, WithoutADeviceTheProgramPrintsTheDriversOwnError)
 TEST(AsioHost, OneActiveHostPerProcess)
 {
     AsioBench bench;
-    ASSERT_EQ(r9sim::InstallAsioDriver(), S_OK);
-    asiohost::ComApartment apartment;
-    TestHost first;
+    InstalledAsioHost first;
     asiohost::HostEngine second;
     EXPECT_FALSE(second.Active());
     asiohost::HostSession session(CLSID_QyxAsioDriver, second);

@@ -53,7 +53,9 @@ void TestHost::SampleRateDidChange(ASIOSampleRate rate)
 
 LONG TestHost::AsioMessage(LONG selector, LONG value, void* message, double* opt)
 {
-    if (selector != kAsioEngineVersion && selector != kAsioSupportsTimeInfo && selector != kAsioResetRequest) {
+    if (selector == kAsioResetRequest) {
+        resetThread = GetCurrentThreadId();
+    } else if (selector != kAsioEngineVersion && selector != kAsioSupportsTimeInfo) {
         otherMessages.push_back(selector);
     }
     return HostEngine::AsioMessage(selector, value, message, opt);

@@ -46,6 +46,7 @@ public:
     std::vector<LONG> halves;         // the half index of each switch
     std::vector<ULONG> positions;     // the time info's sample position (low word) at each
     std::vector<LONG> otherMessages;  // selectors the host was not expected to get
+    DWORD resetThread = 0;            // the thread the latest reset request came on
 
     void BufferSwitch(LONG index, const ASIOTime* time) override;
     void SampleRateDidChange(ASIOSampleRate rate) override;
