@@ -27,8 +27,9 @@ public:
 
     // From the next buffer switch on, the signal goes out on every created output and is checked
     // on every created input whose output of the same number is created. `bufferSize` is what was
-    // passed to createBuffers (one-bit samples for DSD). False when the sample type cannot carry
-    // the signal; the switches are then only counted.
+    // passed to createBuffers (one-bit samples for DSD); `outputChannels` is how many outputs the
+    // driver has, whose numbers the signal carries. False when the sample type cannot carry the
+    // signal; the switches are then only counted.
     bool StreamSignal(const ASIOBufferInfo* infos, int count, LONG bufferSize, ASIOSampleType type,
                       uint32_t convertedBits, uint32_t outputChannels);
     // Stops writing and checking; call when the driver no longer calls back.
