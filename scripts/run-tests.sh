@@ -3,7 +3,8 @@
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer and the streaming scenarios (the
 # stream engine, the transfers and both halves of the ASIO path) under ThreadSanitizer, replays
 # the fuzz targets' corpora and fuzzes each briefly, cross-builds the Windows package, checks the
-# driver image and runs the device access library's checks under Wine.
+# driver image and runs the device access library's checks and the ASIO driver's registration with
+# the test ASIO host under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,5 +36,5 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 packaging/check-driver-image.sh build/windows
 
-echo "== windows: device access library checks under Wine"
+echo "== windows: device access library and ASIO driver checks under Wine"
 scripts/run-wine-checks.sh build/windows

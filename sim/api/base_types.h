@@ -116,6 +116,7 @@ typedef struct _GUID {
     UCHAR Data4[8];
 } GUID, *PGUID, *LPGUID, IID, CLSID;
 typedef const GUID* LPCGUID;
+typedef CLSID* LPCLSID;
 typedef const GUID& REFGUID;
 typedef const IID& REFIID;
 typedef const CLSID& REFCLSID;

@@ -21,6 +21,9 @@ HRESULT CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 void CoUninitialize();
 HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
 HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, LPVOID pvReserved, REFIID riid, LPVOID* ppv);
+// A CLSID from its registry form "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", or from a ProgID
+// registered under HKEY_CLASSES_ROOT\<ProgID>\CLSID.
+HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 LPVOID CoTaskMemAlloc(SIZE_T cb);
 void CoTaskMemFree(LPVOID pv);
 

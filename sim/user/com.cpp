@@ -268,6 +268,83 @@ HMODULE GetModuleHandleW(LPCWSTR lpModuleName)
     return nullptr;
 }
 
+namespace {
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" with hex digits of either case, nothing around it.
+bool ParseRegistryGuid(const WCHAR* text, GUID& guid)
+{
+    static const char kShape[] = "{________-____-____-____-____________}";
+    if (wcslen(text) != sizeof kShape - 1) {
+        return false;
+    }
+    uint8_t bytes[16] = {};
+    int digits = 0;
+    for (size_t i = 0; kShape[i] != 0; ++i) {
+        const WCHAR c = text[i];
+        if (kShape[i] != '_') {
+            if (c != WCHAR(kShape[i])) {
+                return false;
+            }
+            continue;
+        }
+        int value;
+        if (c >= '0' && c <= '9') {
+            value = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            value = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            value = c - 'A' + 10;
+        } else {
+            return false;
+        }
+        bytes[digits / 2] = uint8_t(bytes[digits / 2] << 4 | value);
+        ++digits;
+    }
+    // The text reads the first three fields as numbers, the last eight bytes in order.
+    guid.Data1 = ULONG(bytes[0]) << 24 | ULONG(bytes[1]) << 16 | ULONG(bytes[2]) << 8 | bytes[3];
+    guid.Data2 = USHORT(bytes[4] << 8 | bytes[5]);
+    guid.Data3 = USHORT(bytes[6] << 8 | bytes[7]);
+    std::memcpy(guid.Data4, bytes + 8, 8);
+    return true;
+}
+
+}  // namespace
+
+// As ole32 does: the braced form, or else a ProgID looked up in HKEY_CLASSES_ROOT. Anything
+// else is CO_E_CLASSSTRING, and the CLSID is then zeroed.
+HRESULT CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
+{
+    if (pclsid == nullptr) {
+        return E_INVALIDARG;
+    }
+    *pclsid = CLSID{};
+    if (lpsz == nullptr) {
+        return S_OK;  // a null string names CLSID_NULL
+    }
+    if (ParseRegistryGuid(lpsz, *pclsid)) {
+        return S_OK;
+    }
+    if (lpsz[0] == '{') {
+        return CO_E_CLASSSTRING;
+    }
+    const std::u16string key = std::u16string(reinterpret_cast<const char16_t*>(lpsz)) + u"\\CLSID";
+    HKEY progId = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, reinterpret_cast<LPCWSTR>(key.c_str()), 0, KEY_READ, &progId) !=
+        ERROR_SUCCESS) {
+        return CO_E_CLASSSTRING;
+    }
+    WCHAR text[40] = {};
+    DWORD size = sizeof text - sizeof(WCHAR);
+    DWORD type = REG_NONE;
+    const LSTATUS error = RegQueryValueExW(progId, nullptr, nullptr, &type, reinterpret_cast<LPBYTE>(text), &size);
+    RegCloseKey(progId);
+    if (error != ERROR_SUCCESS || type != REG_SZ || !ParseRegistryGuid(text, *pclsid)) {
+        *pclsid = CLSID{};
+        return CO_E_CLASSSTRING;
+    }
+    return S_OK;
+}
+
 LPVOID CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
 
 void CoTaskMemFree(LPVOID pv) { std::free(pv); }

@@ -37,8 +37,8 @@ int64_t MeasureRoundTrip(ULONG rate, LONG frames, uint64_t converterFrames)
         infos.push_back({ASIOFalse, channel, {}});
     }
     EXPECT_EQ(driver->createBuffers(infos.data(), LONG(infos.size()), frames, host.Callbacks()), ASE_OK);
-    host.StreamSignal(infos.data(), int(infos.size()), frames, kValidBits);
-    host.callOutputReadyOn = driver.Get();
+    EXPECT_TRUE(host.StreamSignal(infos.data(), int(infos.size()), frames, ASIOSTInt32LSB, kValidBits, 4));
+    host.CallOutputReady(driver.Get());
     EXPECT_EQ(driver->start(), ASE_OK);
     // Long enough for the signal to come back a few buffers over.
     Sleep(DWORD(300 + 4 * int64_t(frames) * 1000 / rate));

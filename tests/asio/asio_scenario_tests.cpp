@@ -1,6 +1,6 @@
-// A host streaming full duplex through the ASIO driver, the kernel driver and the R9 in loopback,
-// with the device's crystal off by up to 300 ppm: every input half continuous, no reset request,
-// and the round trip measured from the signal set beside what getLatencies claims.
+// The test ASIO host streaming full duplex through the installed ASIO driver, the kernel driver and
+// the R9 in loopback, with the device's crystal off by up to 300 ppm: every input half continuous,
+// no reset request, and the round trip measured from the signal set beside what getLatencies claims.
 #include <cstdio>
 #include <ostream>
 
@@ -42,6 +42,7 @@ const DuplexCase kCases[] = {
 
 class AsioDriverDuplex : public ::testing::TestWithParam<DuplexCase> {};
 
+// The test ASIO host finds the installed driver, creates it through COM and streams every channel.
 TEST_P(AsioDriverDuplex, EveryInputHalfContinuousAndNoReset)
 {
     const DuplexCase& c = GetParam();
@@ -49,44 +50,36 @@ TEST_P(AsioDriverDuplex, EveryInputHalfContinuousAndNoReset)
     options.rate = c.dsd ? c.rate / 32 : c.rate;
     AsioBench bench(options);
     bench.Audio().SetDriftPpm(sim::Machine::Current().Now(), c.driftPpm);
-    DriverRef driver;
-    ASSERT_EQ(driver->init(nullptr), ASIOTrue) << ErrorText(driver.Get());
-    if (c.dsd) {
-        UseDsdFormat(driver.Get());
-    }
-    ASSERT_EQ(driver->setSampleRate(c.rate), ASE_OK);
-    TestHost host;
-    std::vector<ASIOBufferInfo> infos;
-    for (LONG channel = 0; channel < 4; ++channel) {
-        infos.push_back({ASIOTrue, channel, {}});
-        infos.push_back({ASIOFalse, channel, {}});
-    }
-    ASSERT_EQ(driver->createBuffers(infos.data(), LONG(infos.size()), c.bufferSize, host.Callbacks()), ASE_OK);
-    const LONG frames = c.dsd ? c.bufferSize / 32 : c.bufferSize;
+    InstalledAsioHost host;
+    asiohost::StreamOptions stream;
+    stream.rate = c.rate;
+    stream.bufferSize = c.bufferSize;
+    stream.dsd = c.dsd;
+    stream.milliseconds = DWORD(c.durationNs / 1000000);
     // The converters take 24 bits of each 32-bit word, DSD words included.
-    host.StreamSignal(infos.data(), int(infos.size()), frames, 24);
-    LONG inputLatency = 0;
-    LONG outputLatency = 0;
-    const ASIOError latencies = driver->getLatencies(&inputLatency, &outputLatency);
-    ASSERT_EQ(driver->start(), ASE_OK);
-    Sleep(DWORD(c.durationNs / 1000000));
-    ASSERT_EQ(driver->stop(), ASE_OK);
-    EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+    stream.convertedBits = 24;
+    asiohost::StreamReport report;
+    ASSERT_TRUE(host.session.Stream(stream, report)) << report.failure;
+    EXPECT_EQ(report.inputs, 4);
+    EXPECT_EQ(report.outputs, 4);
+    ASSERT_TRUE(report.signal);
 
+    const LONG frames = c.dsd ? c.bufferSize / 32 : c.bufferSize;
     const uint64_t expected = uint64_t(c.durationNs / 1000000) * options.rate / 1000 / uint64_t(frames);
     // The device's clock is off by 300 ppm at most, and the stream takes up to 20 ms to start.
     const double startSwitches = 0.020 * options.rate / double(frames);
-    EXPECT_NEAR(double(host.switches), double(expected), double(expected) * 0.0003 + startSwitches + 2);
-    EXPECT_TRUE(host.Input().Continuous()) << host.Input().FirstBreak();
-    EXPECT_EQ(host.resetRequests, 0);
-    EXPECT_GT(host.RoundTripFrames(), 0);
-    if (latencies == ASE_OK) {
+    EXPECT_NEAR(double(report.switches), double(expected), double(expected) * 0.0003 + startSwitches + 2);
+    EXPECT_TRUE(report.Continuous()) << report.firstBreak;
+    EXPECT_EQ(report.resetRequests, 0);
+    EXPECT_EQ(report.recreations, 0);
+    EXPECT_GT(report.roundTrip, 0);
+    if (report.latencies == ASE_OK) {
         std::printf("%s: round trip %lld frames, getLatencies %ld + %ld = %ld\n", c.name,
-                    static_cast<long long>(host.RoundTripFrames()), long(inputLatency), long(outputLatency),
-                    long(inputLatency + outputLatency));
+                    static_cast<long long>(report.roundTrip), long(report.inputLatency), long(report.outputLatency),
+                    long(report.inputLatency + report.outputLatency));
     } else {
         std::printf("%s: round trip %lld frames, no latencies at this rate\n", c.name,
-                    static_cast<long long>(host.RoundTripFrames()));
+                    static_cast<long long>(report.roundTrip));
     }
 }
 

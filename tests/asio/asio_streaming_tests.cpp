@@ -30,7 +30,7 @@ public:
         }
         result = driver->createBuffers(infos_.data(), LONG(infos_.size()), frames, host.Callbacks());
         if (result == ASE_OK) {
-            host.StreamSignal(infos_.data(), int(infos_.size()), frames, kValidBits);
+            EXPECT_TRUE(host.StreamSignal(infos_.data(), int(infos_.size()), frames, ASIOSTInt32LSB, kValidBits, 4));
         }
     }
     ~StreamingHost()
@@ -90,7 +90,7 @@ TEST(AsioStreaming, OutputReadyHearsEachHalfOneSwitchSooner)
         ASSERT_EQ(driver->init(nullptr), ASIOTrue);
         StreamingHost streaming(driver.Get(), 256);
         ASSERT_EQ(streaming.result, ASE_OK);
-        streaming.host.callOutputReadyOn = callsOutputReady != 0 ? driver.Get() : nullptr;
+        streaming.host.CallOutputReady(callsOutputReady != 0 ? driver.Get() : nullptr);
         ASSERT_EQ(driver->start(), ASE_OK);
         Sleep(500);
         ASSERT_EQ(driver->stop(), ASE_OK);
@@ -106,7 +106,7 @@ TEST(AsioStreaming, OutputOnlyIsTimedByItsWrites)
     DriverRef driver;
     ASSERT_EQ(driver->init(nullptr), ASIOTrue);
     TestHost host;
-    host.timeInfo = 0;
+    host.timeInfoAnswer = 0;
     ASIOBufferInfo infos[2] = {{ASIOFalse, 0, {}}, {ASIOFalse, 3, {}}};
     ASSERT_EQ(driver->createBuffers(infos, 2, 512, host.Callbacks()), ASE_OK);
     ASSERT_EQ(driver->start(), ASE_OK);

@@ -1,12 +1,10 @@
 #include "tests/asio/driver_bench.h"
 
 #include "common/settings_store.h"
+#include "tools/asiohost/installed_drivers.h"
+#include "tools/r9sim/asio_driver_install.h"
 
 namespace asiotest {
-
-namespace {
-TestHost* g_CurrentHost = nullptr;
-}
 
 DriverRef::DriverRef()
 {
@@ -31,104 +29,52 @@ std::string ErrorText(IASIO* driver)
     return text;
 }
 
-TestHost::TestHost()
-{
-    callbacks_.bufferSwitch = BufferSwitch;
-    callbacks_.sampleRateDidChange = SampleRateDidChange;
-    callbacks_.asioMessage = AsioMessage;
-    callbacks_.bufferSwitchTimeInfo = BufferSwitchTimeInfo;
-    g_CurrentHost = this;
-}
+TestHost::TestHost() { EXPECT_TRUE(Active()) << "another test host is active in this process"; }
 
-TestHost::~TestHost() { g_CurrentHost = nullptr; }
-
-void TestHost::StreamSignal(const ASIOBufferInfo* infos, int count, LONG frames, uint32_t validBits)
+void TestHost::BufferSwitch(LONG index, const ASIOTime* time)
 {
-    signalBuffers_.assign(infos, infos + count);
-    signalFrames_ = frames;
-    pattern_ = std::make_unique<sim::devices::audio::FrameCounterPattern>(4, validBits);
-    analyser_ = std::make_unique<sim::devices::audio::ContinuityAnalyser>(4, validBits);
-}
-
-void TestHost::ProcessSignal(LONG index)
-{
-    int32_t frame[4] = {};
-    const int32_t* inputs[4] = {};
-    for (const ASIOBufferInfo& info : signalBuffers_) {
-        if (info.isInput) {
-            inputs[info.channelNum] = static_cast<const int32_t*>(info.buffers[index]);
-        }
+    if (time != nullptr) {
+        positions.push_back(time->timeInfo.samplePosition.lo);
     }
-    for (LONG f = 0; f < signalFrames_; ++f) {
-        bool any = false;
-        for (int channel = 0; channel < 4; ++channel) {
-            frame[channel] = inputs[channel] != nullptr ? inputs[channel][f] : 0;
-            any = any || frame[channel] != 0;
-        }
-        uint64_t written = 0;
-        if (roundTrip_ < 0 && any && pattern_->Decode(frame[0], 0, written)) {
-            roundTrip_ = int64_t(framesIn_ + uint64_t(f)) - int64_t(written);
-        }
-        // Before the signal comes back the inputs hear the device's idle output (silence, or
-        // the DSD idle pattern); from its first frame on every frame must continue the count.
-        if (roundTrip_ >= 0) {
-            analyser_->Feed(frame);
-        }
-    }
-    framesIn_ += uint64_t(signalFrames_);
-    for (const ASIOBufferInfo& info : signalBuffers_) {
-        if (!info.isInput) {
-            auto* samples = static_cast<int32_t*>(info.buffers[index]);
-            for (LONG f = 0; f < signalFrames_; ++f) {
-                samples[f] = pattern_->Sample(framesOut_ + uint64_t(f), uint32_t(info.channelNum));
-            }
-        }
-    }
-    framesOut_ += uint64_t(signalFrames_);
-}
-
-void TestHost::BufferSwitch(LONG index, ASIOBool)
-{
-    if (g_CurrentHost->analyser_ != nullptr) {
-        g_CurrentHost->ProcessSignal(index);
-    }
-    g_CurrentHost->halves.push_back(index);
-    ++g_CurrentHost->switches;
-    if (g_CurrentHost->callOutputReadyOn != nullptr) {
-        g_CurrentHost->callOutputReadyOn->outputReady();
-    }
-    if (g_CurrentHost->hangOnceMs != 0) {
-        const DWORD hang = g_CurrentHost->hangOnceMs;
-        g_CurrentHost->hangOnceMs = 0;
+    halves.push_back(index);
+    HostEngine::BufferSwitch(index, time);
+    if (hangOnceMs != 0) {
+        const DWORD hang = hangOnceMs;
+        hangOnceMs = 0;
         Sleep(hang);
     }
 }
 
-void TestHost::SampleRateDidChange(ASIOSampleRate) { g_CurrentHost->otherMessages.push_back(-1); }
-
-LONG TestHost::AsioMessage(LONG selector, LONG, void*, double*)
+void TestHost::SampleRateDidChange(ASIOSampleRate rate)
 {
-    switch (selector) {
-    case kAsioEngineVersion:
-        return g_CurrentHost->engineVersion;
-    case kAsioSupportsTimeInfo:
-        return g_CurrentHost->timeInfo;
-    case kAsioResetRequest:
-        ++g_CurrentHost->resetRequests;
-        return 1;
-    default:
-        g_CurrentHost->otherMessages.push_back(selector);
-        return 0;
+    otherMessages.push_back(-1);
+    HostEngine::SampleRateDidChange(rate);
+}
+
+LONG TestHost::AsioMessage(LONG selector, LONG value, void* message, double* opt)
+{
+    if (selector == kAsioResetRequest) {
+        resetThread = GetCurrentThreadId();
+    } else if (selector != kAsioEngineVersion && selector != kAsioSupportsTimeInfo) {
+        otherMessages.push_back(selector);
     }
+    return HostEngine::AsioMessage(selector, value, message, opt);
 }
 
-ASIOTime* TestHost::BufferSwitchTimeInfo(ASIOTime* time, LONG index, ASIOBool directProcess)
+namespace {
+
+CLSID InstallAndFindTheDriver()
 {
-    g_CurrentHost->positions.push_back(time->timeInfo.samplePosition.lo);
-    g_CurrentHost->timeInfoFlags.push_back(time->timeInfo.flags);
-    BufferSwitch(index, directProcess);
-    return time;
+    EXPECT_EQ(r9sim::InstallAsioDriver(), S_OK);
+    const std::vector<asiohost::InstalledDriver> drivers = asiohost::ListInstalledDrivers();
+    const asiohost::InstalledDriver* driver = asiohost::FindDriver(drivers, "TAVO R9 ASIO Driver");
+    EXPECT_TRUE(driver != nullptr && driver->usable);
+    return driver != nullptr ? driver->clsid : CLSID{};
 }
+
+}  // namespace
+
+InstalledAsioHost::InstalledAsioHost() : session(InstallAndFindTheDriver(), engine) {}
 
 asiokerneltest::AsioBenchOptions AtRate(ULONG rate)
 {

@@ -1,16 +1,16 @@
 // The ASIO driver on the simulated machine: the R9 in loopback with the kernel driver started
 // (tests/asio_kernel/asio_bench.h), the host process with COM, and a driver object made as its
-// class factory makes it. TestHost stands for the host program's callbacks.
+// class factory makes it. TestHost is the test ASIO host's engine answering the callbacks.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "asio/asio_driver.h"
-#include "sim/devices/audio_engine/continuity_analyser.h"
 #include "tests/asio_kernel/asio_bench.h"
+#include "tools/asiohost/host_engine.h"
+#include "tools/asiohost/host_session.h"
 
 namespace asiotest {
 
@@ -33,54 +33,35 @@ private:
 // The error text the driver gives the host.
 std::string ErrorText(IASIO* driver);
 
-// What a host's callbacks saw. The callbacks are plain functions, so one TestHost at a time is
-// the current one.
-class TestHost {
+// The test program's host: the test ASIO host's engine (tools/asiohost), which writes the
+// frame-counter signal, checks the inputs and answers the driver's messages, with a record of
+// what the tests look at on top. One host of a process is the active one: make one at a time.
+class TestHost : public asiohost::HostEngine {
 public:
     TestHost();
-    ~TestHost();
 
-    ASIOCallbacks* Callbacks() { return &callbacks_; }
-
-    // From now on every buffer switch writes a frame counter into each created output half and
-    // checks each created input half for it from its first frame on (the R9 in loopback: input n
-    // hears output n). The samples carry `validBits` significant bits in 32-bit containers.
-    void StreamSignal(const ASIOBufferInfo* infos, int count, LONG frames, uint32_t validBits);
-    const sim::devices::audio::ContinuityAnalyser& Input() const { return *analyser_; }
-    // Frames from a frame's place in the output to its place in the input; -1 before it came.
-    int64_t RoundTripFrames() const { return roundTrip_; }
-
-    // Answers the host gives.
-    LONG engineVersion = 2;
-    LONG timeInfo = 1;
-    // Calls outputReady from inside each buffer switch.
-    IASIO* callOutputReadyOn = nullptr;
     // Milliseconds the next buffer switch takes before it returns (a host that hangs).
     DWORD hangOnceMs = 0;
 
-    std::atomic<int> resetRequests{0};
-    std::atomic<int> switches{0};
-    std::vector<LONG> halves;                // the half index of each switch
-    std::vector<ULONG> positions;            // the time info's sample position (low word) at each
-    std::vector<LONG> otherMessages;         // selectors the host was not expected to get
-    std::vector<ULONG> timeInfoFlags;
+    std::vector<LONG> halves;         // the half index of each switch
+    std::vector<ULONG> positions;     // the time info's sample position (low word) at each
+    std::vector<LONG> otherMessages;  // selectors the host was not expected to get
+    DWORD resetThread = 0;            // the thread the latest reset request came on
 
-private:
-    static void BufferSwitch(LONG index, ASIOBool directProcess);
-    static void SampleRateDidChange(ASIOSampleRate rate);
-    static LONG AsioMessage(LONG selector, LONG value, void* message, double* opt);
-    static ASIOTime* BufferSwitchTimeInfo(ASIOTime* time, LONG index, ASIOBool directProcess);
+    void BufferSwitch(LONG index, const ASIOTime* time) override;
+    void SampleRateDidChange(ASIOSampleRate rate) override;
+    LONG AsioMessage(LONG selector, LONG value, void* message, double* opt) override;
+};
 
-    void ProcessSignal(LONG index);
+// The driver as a host program meets it: tvr9asio.dll installed, this thread in COM's
+// single-threaded apartment, and the test ASIO host's session with the driver it finds under
+// HKEY_LOCAL_MACHINE\SOFTWARE\ASIO. Needs the bench's host process.
+struct InstalledAsioHost {
+    InstalledAsioHost();
 
-    ASIOCallbacks callbacks_;
-    std::vector<ASIOBufferInfo> signalBuffers_;
-    LONG signalFrames_ = 0;
-    std::unique_ptr<sim::devices::audio::FrameCounterPattern> pattern_;
-    std::unique_ptr<sim::devices::audio::ContinuityAnalyser> analyser_;
-    uint64_t framesIn_ = 0;
-    uint64_t framesOut_ = 0;
-    int64_t roundTrip_ = -1;
+    asiohost::ComApartment apartment;
+    TestHost engine;
+    asiohost::HostSession session;
 };
 
 asiokerneltest::AsioBenchOptions AtRate(ULONG rate);

@@ -1,5 +1,6 @@
-// r9sim asio: an ASIO host's stream through the driver's private interface, on the R9 in loopback,
-// with the round trip the host measures from its signal beside the driver's own figures.
+// r9sim asio: an ASIO host's stream on the R9 in loopback, through the installed ASIO driver (or,
+// with --private, straight through the kernel driver's private interface), with the round trip
+// the host measures from its signal beside the driver's own figures.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +13,8 @@
 #include "sim/kernel/machine.h"
 #include "sim/registry/machine_registry.h"
 #include "sim/user/processes.h"
+#include "tools/r9sim/asio_command.h"
+#include "tools/r9sim/asio_driver_install.h"
 #include "tools/r9sim/commands.h"
 #include "tools/r9sim/plugged_device.h"
 #include "tools/r9sim/private_stream_client.h"
@@ -27,14 +30,16 @@ void PrintAsioHelp()
 {
     std::printf(
         "usage: r9sim asio [--rate R] [--frames N] [--seconds S] [--duplex|--output-only] [--dsd]\n"
-        "                  [--old-fashioned]\n"
+        "                  [--old-fashioned] [--private]\n"
         "  --rate R          the device rate, a rate the R9 offers (default 48000)\n"
         "  --frames N        frames per buffer half, as the ASIO driver offers them: 64 to 4096 in\n"
         "                    steps of 32, from 64 x (rate / 44100 or 48000) up (default: the smallest)\n"
         "  --seconds S       simulated seconds of streaming, 1 to 3600 (default 10)\n"
         "  --duplex          input and output (the default); --output-only: output alone\n"
         "  --dsd             native DSD64 (2.8224 MHz, 32-bit words at 88200 Hz)\n"
-        "  --old-fashioned   the driver's old-fashioned transfer: output mixed as requests are built\n");
+        "  --old-fashioned   the driver's old-fashioned transfer: output mixed as requests are built\n"
+        "  --private         without the ASIO driver: straight through the kernel driver's private\n"
+        "                    interface, as the ASIO driver's streaming thread uses it\n");
 }
 
 // The buffer sizes the ASIO driver offers: multiples of 32 frames, and at the higher rates of each
@@ -52,15 +57,6 @@ ULONG SmallestBufferAt(ULONG rate)
     const ULONG family = rate % 44100 == 0 ? 44100 : (rate % 48000 == 0 ? 48000 : 0);
     return family == 0 ? 0 : kSmallestBuffer * (rate / family);
 }
-
-struct AsioOptions {
-    ULONG rate = 48000;
-    ULONG frames = 0;
-    long seconds = 10;
-    bool input = true;
-    bool dsd = false;
-    bool oldFashioned = false;
-};
 
 // Returns 0, or 2 after naming the argument that is wrong and what it accepts.
 int ParseAsioArguments(const Arguments& arguments, AsioOptions& options)
@@ -96,6 +92,8 @@ int ParseAsioArguments(const Arguments& arguments, AsioOptions& options)
             options.dsd = true;
         } else if (argument == "--old-fashioned") {
             options.oldFashioned = true;
+        } else if (argument == "--private") {
+            options.privateInterface = true;
         } else {
             std::fprintf(stderr, "r9sim asio: unknown argument '%s'\n", argument.c_str());
             PrintAsioHelp();
@@ -120,8 +118,9 @@ int ParseAsioArguments(const Arguments& arguments, AsioOptions& options)
     return 0;
 }
 
-// The margin and the render ring's fill as the driver set them while the stream ran.
-void PrintFigures(const AsioOptions& options, UsbAudioAdapter& adapter, LONG marginBytes, ULONG prefillBytes)
+}  // namespace
+
+void PrintDriverFigures(const AsioOptions& options, UsbAudioAdapter& adapter, LONG marginBytes, ULONG prefillBytes)
 {
     const UsbStreamFormat& render = adapter.Engine().UsbFormat(kDirectionOut);
     const double msPerFrame = 1000.0 / options.rate;
@@ -143,11 +142,8 @@ void PrintFigures(const AsioOptions& options, UsbAudioAdapter& adapter, LONG mar
                 unsigned(sim::devices::R9Device::kAdcDelayFrames));
 }
 
-// Streams from a simulated host process; 0 when every buffer switch came on time and the input
-// came back continuous.
-int StreamAsHost(const AsioOptions& options, PluggedDevice& plugged)
+int StreamThroughPrivateInterface(const AsioOptions& options, PluggedDevice& plugged)
 {
-    sim::user::ProcessScope host(u"C:\\Program Files\\Host\\host.exe");
     CDeviceList list;
     list.Enumerate();
     if (list.Count() == 0) {
@@ -204,13 +200,30 @@ int StreamAsHost(const AsioOptions& options, PluggedDevice& plugged)
             std::printf("round trip: the signal never came back\n");
         }
     }
-    PrintFigures(options, adapter, margin, prefill);
+    PrintDriverFigures(options, adapter, margin, prefill);
     std::printf("resets: render %ld, capture %ld\n", static_cast<long>(statistics.renderResets),
                 static_cast<long>(statistics.captureResets));
     std::printf("device FIFO: %llu underflows, %llu overflows\n",
                 static_cast<unsigned long long>(render.underflows.count),
                 static_cast<unsigned long long>(render.overflows.count));
     return streamed && (!options.input || client.Input().Continuous()) ? 0 : 1;
+}
+
+namespace {
+
+// A host program's process on a machine with the driver package installed, tvr9asio.dll
+// included unless the private interface is asked for.
+int StreamAsHost(const AsioOptions& options, PluggedDevice& plugged)
+{
+    sim::user::ProcessScope host(u"C:\\Program Files\\Host\\host.exe");
+    if (options.privateInterface) {
+        return StreamThroughPrivateInterface(options, plugged);
+    }
+    if (FAILED(InstallAsioDriver())) {
+        std::fprintf(stderr, "r9sim asio: the ASIO driver did not register\n");
+        return 1;
+    }
+    return StreamThroughAsioDriver(options, plugged);
 }
 
 }  // namespace
