@@ -59,6 +59,9 @@ public:
 
     SimThread* Thread() const { return thread_; }
     DWORD id = 0;
+    // A thread created suspended waits at its start until ResumeThread has brought the count to
+    // zero (threads.cpp).
+    std::shared_ptr<struct SuspendGate> suspendGate;
     std::atomic<DWORD> exitCode{STILL_ACTIVE};
 
 private:

@@ -1,15 +1,18 @@
 // Windows and message queues (user32) on the simulated machine. A window belongs to the thread
 // that created it: its procedure runs only on that thread, for messages the thread retrieves and
 // dispatches, for messages it sends itself, and for messages other threads send, which its
-// GetMessageW delivers before it returns a posted one. WM_TIMER is made when the queue holds
-// nothing else and a timer is due, at most one per timer and due time, as Windows makes it.
+// message retrieval delivers before it returns a posted one. WM_TIMER and WM_PAINT are made when
+// the queue holds nothing else, as Windows makes them: a timer at most once per due time, a paint
+// while a window of the thread has an invalid region.
 #include "sim/user/window_manager.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "sim/kernel/scheduler.h"
 #include "sim/text/case_mapping.h"
 #include "sim/user/user_machine.h"
+#include "sim/user/window_records.h"
 
 namespace sim::user {
 
@@ -19,81 +22,6 @@ namespace {
 constexpr UINT kTimerMinimumMs = 10;
 constexpr UINT kTimerMaximumMs = 0x7FFFFFFF;
 const HCURSOR kArrowCursor = reinterpret_cast<HCURSOR>(ULONG_PTR(0x10003));
-
-struct SentMessage {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    LRESULT result = 0;
-    KEVENT done;
-};
-
-struct WindowTimer {
-    HWND hwnd;
-    UINT_PTR id;
-    UINT period;
-    int64_t due;
-};
-
-struct ThreadQueue {
-    ThreadQueue() { KeInitializeEvent(&wake, SynchronizationEvent, FALSE); }
-    KEVENT wake;
-    std::deque<MSG> posted;
-    std::deque<std::shared_ptr<SentMessage>> sent;
-    std::vector<WindowTimer> timers;
-    bool quit = false;
-    int quitCode = 0;
-};
-
-struct WindowClassRecord {
-    WNDPROC procedure;
-    HINSTANCE instance;
-};
-
-struct WindowRecord {
-    WNDPROC procedure;
-    DWORD thread;
-    DWORD process;
-    std::u16string className;
-};
-
-std::u16string ClassKey(LPCWSTR name)
-{
-    std::u16string key(name);
-    for (char16_t& c : key) {
-        if (c >= u'a' && c <= u'z') {
-            c = char16_t(c - u'a' + u'A');
-        }
-    }
-    return key;
-}
-
-class WindowManager final : public MachineComponent {
-public:
-    ThreadQueue& QueueLocked(DWORD thread)
-    {
-        std::unique_ptr<ThreadQueue>& queue = queues[thread];
-        if (queue == nullptr) {
-            queue = std::make_unique<ThreadQueue>();
-        }
-        return *queue;
-    }
-    const WindowRecord* FindLocked(HWND hwnd) const
-    {
-        auto found = windows.find(hwnd);
-        return found == windows.end() ? nullptr : &found->second;
-    }
-
-    std::mutex lock;
-    std::map<std::pair<DWORD, std::u16string>, WindowClassRecord> classes;  // by process and name
-    std::map<HWND, WindowRecord> windows;
-    std::map<DWORD, std::unique_ptr<ThreadQueue>> queues;  // by thread id
-    ULONG_PTR nextWindow = 0x10010;
-    ATOM nextAtom = 0xC000;
-};
-
-WindowManager& Manager() { return Machine::Current().Component<WindowManager>(); }
 
 template <class Container, class Predicate> size_t RemoveIf(Container& container, Predicate predicate)
 {
@@ -122,7 +50,200 @@ void Wait(KEVENT& event, int64_t deadline)
     UserModeWait(&object, 1, WaitAny, deadline, false);
 }
 
+// Only a window that is visible with all its ancestors is painted.
+bool ShownLocked(WindowManager& manager, const WindowRecord& window)
+{
+    for (const WindowRecord* at = &window; at != nullptr; at = at->parent != nullptr ? manager.FindLocked(at->parent) : nullptr) {
+        if ((at->style & WS_VISIBLE) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool InRange(UINT message, UINT first, UINT last) { return (first == 0 && last == 0) || (message >= first && message <= last); }
+
+// One step of message retrieval for the calling thread: sent messages are delivered first (and
+// the step repeats); then a posted message that passes the filters, the quit flag, a due timer
+// or a paint. False when none is there and the caller does not wait.
+bool NextMessage(MSG& message, HWND filter, UINT first, UINT last, bool remove, bool wait)
+{
+    WindowManager& manager = Manager();
+    const DWORD self = GetCurrentThreadId();
+    while (true) {
+        std::shared_ptr<SentMessage> sent;
+        bool retrieved = false;
+        int64_t deadline = sim::kNoDeadline;
+        KEVENT* wake;
+        message = {};
+        {
+            std::lock_guard<std::mutex> held(manager.lock);
+            ThreadQueue& queue = manager.QueueLocked(self);
+            wake = &queue.wake;
+            const int64_t now = sim::Machine::Current().Now();
+            auto matches = [&](const MSG& posted) {
+                return (filter == nullptr || posted.hwnd == filter) && InRange(posted.message, first, last);
+            };
+            auto posted = std::find_if(queue.posted.begin(), queue.posted.end(), matches);
+            if (!queue.sent.empty()) {
+                sent = queue.sent.front();
+                queue.sent.pop_front();
+            } else if (posted != queue.posted.end()) {
+                message = *posted;
+                if (remove) {
+                    queue.posted.erase(posted);
+                }
+                retrieved = true;
+            } else if (queue.quit && filter == nullptr && InRange(WM_QUIT, first, last)) {
+                if (remove) {
+                    queue.quit = false;
+                }
+                message.message = WM_QUIT;
+                message.wParam = WPARAM(queue.quitCode);
+                retrieved = true;
+            } else {
+                WindowTimer* next = nullptr;
+                for (auto& timer : queue.timers) {
+                    if ((filter == nullptr || timer.hwnd == filter) && (next == nullptr || timer.due < next->due)) {
+                        next = &timer;
+                    }
+                }
+                if (next != nullptr && next->due <= now && InRange(WM_TIMER, first, last)) {
+                    message.hwnd = next->hwnd;
+                    message.message = WM_TIMER;
+                    message.wParam = next->id;
+                    if (remove) {
+                        next->due = now + int64_t(next->period) * 1000000;
+                    }
+                    retrieved = true;
+                } else if (InRange(WM_PAINT, first, last)) {
+                    if (next != nullptr) {
+                        deadline = next->due;
+                    }
+                    for (auto& [hwnd, window] : manager.windows) {
+                        if (window.thread == self && window.needsPaint && (filter == nullptr || hwnd == filter) &&
+                            ShownLocked(manager, window)) {
+                            // The paint stays pending until the window validates itself.
+                            message.hwnd = hwnd;
+                            message.message = WM_PAINT;
+                            retrieved = true;
+                            break;
+                        }
+                    }
+                } else if (next != nullptr) {
+                    deadline = next->due;
+                }
+            }
+        }
+        if (sent != nullptr) {
+            const WNDPROC procedure = ProcedureFor(sent->hwnd);
+            sent->result = procedure != nullptr ? procedure(sent->hwnd, sent->message, sent->wParam, sent->lParam) : 0;
+            if (!sent->notify) {
+                KeSetEvent(&sent->done, 0, FALSE);
+            }
+            continue;
+        }
+        if (retrieved) {
+            message.time = timeGetTime();
+            return true;
+        }
+        if (!wait) {
+            return false;
+        }
+        Wait(*wake, deadline);
+    }
+}
+
 }  // namespace
+
+WindowManager::WindowManager() { RegisterControlClasses(*this); }
+
+ThreadQueue& WindowManager::QueueLocked(DWORD thread)
+{
+    std::unique_ptr<ThreadQueue>& queue = queues[thread];
+    if (queue == nullptr) {
+        queue = std::make_unique<ThreadQueue>();
+    }
+    return *queue;
+}
+
+WindowRecord* WindowManager::FindLocked(HWND hwnd)
+{
+    auto found = windows.find(hwnd);
+    return found == windows.end() ? nullptr : &found->second;
+}
+
+WindowManager& Manager() { return Machine::Current().Component<WindowManager>(); }
+
+std::u16string ClassKey(LPCWSTR name)
+{
+    std::u16string key(name);
+    for (char16_t& c : key) {
+        if (c >= u'a' && c <= u'z') {
+            c = char16_t(c - u'a' + u'A');
+        }
+    }
+    return key;
+}
+
+bool CopyWindow(HWND hwnd, WindowRecord& copy)
+{
+    return ChangeWindow(hwnd, [&](WindowRecord& window) { copy = window; });
+}
+
+bool ChangeWindow(HWND hwnd, const std::function<void(WindowRecord&)>& change)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    WindowRecord* window = manager.FindLocked(hwnd);
+    if (window == nullptr) {
+        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    }
+    change(*window);
+    return true;
+}
+
+std::vector<HWND> ChildrenOf(HWND parent)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    std::vector<HWND> children;
+    for (const auto& [hwnd, window] : manager.windows) {
+        if (window.parent == parent) {
+            children.push_back(hwnd);
+        }
+    }
+    return children;
+}
+
+void RegisterSystemClass(DWORD process, const char16_t* name, WNDPROC procedure)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    manager.classes[std::make_pair(process, ClassKey(name))] = {procedure, nullptr};
+}
+
+bool PumpMessagesUntil(const std::function<bool()>& done)
+{
+    MSG message;
+    while (!done()) {
+        NextMessage(message, nullptr, 0, 0, true, true);
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(int(message.wParam));
+            return false;
+        }
+        DispatchMessageW(&message);
+    }
+    return true;
+}
+
+void WakeThread(DWORD thread)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    KeSetEvent(&manager.QueueLocked(thread).wake, 0, FALSE);
+}
 
 size_t SendToAllWindows(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -131,7 +252,9 @@ size_t SendToAllWindows(UINT message, WPARAM wParam, LPARAM lParam)
         WindowManager& manager = Manager();
         std::lock_guard<std::mutex> held(manager.lock);
         for (const auto& [hwnd, window] : manager.windows) {
-            targets.push_back(hwnd);
+            if (window.parent == nullptr) {
+                targets.push_back(hwnd);
+            }
         }
     }
     size_t delivered = 0;
@@ -151,6 +274,7 @@ using sim::user::SentMessage;
 using sim::user::ThreadQueue;
 using sim::user::RemoveIf;
 using sim::user::WindowManager;
+using sim::user::WindowRecord;
 
 // The system's case tables: here those of ASCII and Latin-1; other characters stay as they are.
 LPWSTR CharLowerW(LPWSTR lpsz)
@@ -217,9 +341,10 @@ BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance)
 HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X, int Y,
                      int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
-    if (hWndParent != nullptr || hMenu != nullptr) {
-        // Only top-level windows without menus exist here.
-        SetLastError(ERROR_NOT_SUPPORTED);
+    const bool child = (dwStyle & WS_CHILD) != 0;
+    if ((child && hWndParent == nullptr) || (!child && hMenu != nullptr)) {
+        // A child needs its parent, and menus on top-level windows are not modelled.
+        SetLastError(child ? ERROR_TLW_WITH_WSCHILD : ERROR_NOT_SUPPORTED);
         return nullptr;
     }
     const DWORD process = GetCurrentProcessId();
@@ -229,20 +354,46 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
     {
         WindowManager& manager = Manager();
         std::lock_guard<std::mutex> held(manager.lock);
-        // An application's own class is found by its name and the module that registered it.
+        if (hWndParent != nullptr && manager.FindLocked(hWndParent) == nullptr) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        // An application's own class is found by its name and the module that registered it;
+        // then the system's global classes (those of the common controls once the process has
+        // initialised them).
         auto found = manager.classes.find(std::make_pair(process, name));
         if (found == manager.classes.end() || found->second.instance != hInstance) {
+            found = manager.classes.find(std::make_pair(sim::user::CommonControlsOf(process), name));
+        }
+        if (found == manager.classes.end()) {
+            found = manager.classes.find(std::make_pair(sim::user::kSystemClasses, name));
+        }
+        if (found == manager.classes.end()) {
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
             return nullptr;
         }
         procedure = found->second.procedure;
         hwnd = reinterpret_cast<HWND>(manager.nextWindow);
         manager.nextWindow += 2;
-        manager.windows[hwnd] = {procedure, GetCurrentThreadId(), process, name};
+        WindowRecord record;
+        record.procedure = procedure;
+        record.thread = GetCurrentThreadId();
+        record.process = process;
+        record.className = name;
+        record.parent = child ? hWndParent : nullptr;
+        record.id = child ? LONG_PTR(hMenu) : 0;
+        record.style = dwStyle;
+        record.exStyle = dwExStyle;
+        record.text = lpWindowName != nullptr ? lpWindowName : u"";
+        record.rect = {X, Y, X + nWidth, Y + nHeight};
+        record.needsPaint = true;
+        manager.windows[hwnd] = record;
     }
     CREATESTRUCTW create = {};
     create.lpCreateParams = lpParam;
     create.hInstance = hInstance;
+    create.hwndParent = hWndParent;
+    create.hMenu = hMenu;
     create.cx = nWidth;
     create.cy = nHeight;
     create.x = X;
@@ -270,6 +421,8 @@ BOOL IsWindow(HWND hWnd)
     return manager.FindLocked(hWnd) != nullptr;
 }
 
+// WM_DESTROY goes to the window before its children, WM_NCDESTROY after them, as Windows sends
+// them; the window's timers and posted messages go with it.
 BOOL DestroyWindow(HWND hWnd)
 {
     WNDPROC procedure;
@@ -289,11 +442,20 @@ BOOL DestroyWindow(HWND hWnd)
         procedure = window->procedure;
     }
     procedure(hWnd, WM_DESTROY, 0, 0);
+    for (HWND child : sim::user::ChildrenOf(hWnd)) {
+        DestroyWindow(child);
+    }
     procedure(hWnd, WM_NCDESTROY, 0, 0);
     WindowManager& manager = Manager();
     std::lock_guard<std::mutex> held(manager.lock);
     manager.windows.erase(hWnd);
+    if (manager.foreground == hWnd) {
+        manager.foreground = nullptr;
+    }
     ThreadQueue& queue = manager.QueueLocked(GetCurrentThreadId());
+    if (queue.focus == hWnd) {
+        queue.focus = nullptr;
+    }
     RemoveIf(queue.timers, [hWnd](const auto& timer) { return timer.hwnd == hWnd; });
     RemoveIf(queue.posted, [hWnd](const MSG& message) { return message.hwnd == hWnd; });
     return TRUE;
@@ -301,72 +463,51 @@ BOOL DestroyWindow(HWND hWnd)
 
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    return Msg == WM_NCCREATE ? TRUE : 0;
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_SETTEXT:
+        return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(hWnd, &paint);
+        EndPaint(hWnd, &paint);
+        return 0;
+    }
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_SETICON: {
+        HICON previous = nullptr;
+        if (wParam <= ICON_BIG) {
+            sim::user::ChangeWindow(hWnd, [&](WindowRecord& window) {
+                previous = std::exchange(window.icons[wParam], reinterpret_cast<HICON>(lParam));
+            });
+        }
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    default:
+        return 0;
+    }
 }
 
 BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
-    if (lpMsg == nullptr || hWnd != nullptr || wMsgFilterMin != 0 || wMsgFilterMax != 0) {
-        // Filtered retrieval is not modelled.
-        SetLastError(ERROR_INVALID_PARAMETER);
+    if (lpMsg == nullptr || (hWnd != nullptr && !IsWindow(hWnd))) {
+        SetLastError(lpMsg == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
-    WindowManager& manager = Manager();
-    const DWORD self = GetCurrentThreadId();
-    while (true) {
-        std::shared_ptr<SentMessage> sent;
-        MSG message = {};
-        bool retrieved = false;
-        int64_t deadline = sim::kNoDeadline;
-        KEVENT* wake;
-        {
-            std::lock_guard<std::mutex> held(manager.lock);
-            ThreadQueue& queue = manager.QueueLocked(self);
-            wake = &queue.wake;
-            const int64_t now = sim::Machine::Current().Now();
-            if (!queue.sent.empty()) {
-                sent = queue.sent.front();
-                queue.sent.pop_front();
-            } else if (!queue.posted.empty()) {
-                message = queue.posted.front();
-                queue.posted.pop_front();
-                retrieved = true;
-            } else if (queue.quit) {
-                queue.quit = false;
-                message.message = WM_QUIT;
-                message.wParam = WPARAM(queue.quitCode);
-                retrieved = true;
-            } else {
-                sim::user::WindowTimer* next = nullptr;
-                for (auto& timer : queue.timers) {
-                    if (next == nullptr || timer.due < next->due) {
-                        next = &timer;
-                    }
-                }
-                if (next != nullptr && next->due <= now) {
-                    message.hwnd = next->hwnd;
-                    message.message = WM_TIMER;
-                    message.wParam = next->id;
-                    next->due = now + int64_t(next->period) * 1000000;
-                    retrieved = true;
-                } else if (next != nullptr) {
-                    deadline = next->due;
-                }
-            }
-        }
-        if (sent != nullptr) {
-            const WNDPROC procedure = sim::user::ProcedureFor(sent->hwnd);
-            sent->result = procedure != nullptr ? procedure(sent->hwnd, sent->message, sent->wParam, sent->lParam) : 0;
-            KeSetEvent(&sent->done, 0, FALSE);
-            continue;
-        }
-        if (retrieved) {
-            message.time = timeGetTime();
-            *lpMsg = message;
-            return message.message != WM_QUIT;
-        }
-        sim::user::Wait(*wake, deadline);
+    sim::user::NextMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, true);
+    return lpMsg->message != WM_QUIT;
+}
+
+BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    if (lpMsg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
     }
+    return sim::user::NextMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0, false);
 }
 
 BOOL TranslateMessage(const MSG* lpMsg) { return FALSE; }
@@ -414,29 +555,66 @@ void PostQuitMessage(int nExitCode)
     KeSetEvent(&queue.wake, 0, FALSE);
 }
 
+namespace sim::user {
+namespace {
+
+// Queues a message sent to a window of another thread; null when the window is the caller's own
+// (the procedure is then called directly) or is gone.
+std::shared_ptr<SentMessage> QueueSent(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, bool notify, bool& gone)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    const auto* window = manager.FindLocked(hWnd);
+    gone = window == nullptr;
+    if (gone) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (window->thread == GetCurrentThreadId()) {
+        return nullptr;
+    }
+    auto sent = std::make_shared<SentMessage>();
+    sent->hwnd = hWnd;
+    sent->message = Msg;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    sent->notify = notify;
+    KeInitializeEvent(&sent->done, NotificationEvent, FALSE);
+    ThreadQueue& queue = manager.QueueLocked(window->thread);
+    queue.sent.push_back(sent);
+    KeSetEvent(&queue.wake, 0, FALSE);
+    return sent;
+}
+
+}  // namespace
+
+// SendNotifyMessageW with data that must outlive the call: lParam points into `keepAlive`.
+BOOL SendNotifyMessageKeeping(HWND hWnd, UINT Msg, WPARAM wParam, std::shared_ptr<void> keepAlive, LPARAM lParam)
+{
+    bool gone = false;
+    auto sent = QueueSent(hWnd, Msg, wParam, lParam, true, gone);
+    if (gone) {
+        return FALSE;
+    }
+    if (sent == nullptr) {
+        const WNDPROC procedure = ProcedureFor(hWnd);
+        if (procedure != nullptr) {
+            procedure(hWnd, Msg, wParam, lParam);
+        }
+        return TRUE;
+    }
+    sent->keepAlive = std::move(keepAlive);
+    return TRUE;
+}
+
+}  // namespace sim::user
+
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    auto sent = std::make_shared<SentMessage>();
-    {
-        WindowManager& manager = Manager();
-        std::lock_guard<std::mutex> held(manager.lock);
-        const auto* window = manager.FindLocked(hWnd);
-        if (window == nullptr) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        if (window->thread != GetCurrentThreadId()) {
-            sent->hwnd = hWnd;
-            sent->message = Msg;
-            sent->wParam = wParam;
-            sent->lParam = lParam;
-            KeInitializeEvent(&sent->done, NotificationEvent, FALSE);
-            ThreadQueue& queue = manager.QueueLocked(window->thread);
-            queue.sent.push_back(sent);
-            KeSetEvent(&queue.wake, 0, FALSE);
-        } else {
-            sent = nullptr;
-        }
+    bool gone = false;
+    auto sent = sim::user::QueueSent(hWnd, Msg, wParam, lParam, false, gone);
+    if (gone) {
+        return 0;
     }
     if (sent == nullptr) {
         const WNDPROC procedure = sim::user::ProcedureFor(hWnd);
@@ -445,6 +623,11 @@ LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     // The sender waits until the owning thread has run the procedure.
     sim::user::Wait(sent->done, sim::kNoDeadline);
     return sent->result;
+}
+
+BOOL SendNotifyMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    return sim::user::SendNotifyMessageKeeping(hWnd, Msg, wParam, nullptr, lParam);
 }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
