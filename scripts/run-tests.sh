@@ -3,8 +3,8 @@
 # tests under AddressSanitizer and UndefinedBehaviorSanitizer and the streaming scenarios (the
 # stream engine, the transfers and both halves of the ASIO path) under ThreadSanitizer, replays
 # the fuzz targets' corpora and fuzzes each briefly, cross-builds the Windows package, checks the
-# driver image and runs the device access library's checks and the ASIO driver's registration with
-# the test ASIO host under Wine.
+# driver image, runs the device access library's checks and the ASIO driver's registration with
+# the test ASIO host under Wine, and the control panel under Wine on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,3 +38,6 @@ packaging/check-driver-image.sh build/windows
 
 echo "== windows: device access library and ASIO driver checks under Wine"
 scripts/run-wine-checks.sh build/windows
+
+echo "== windows: the control panel under Wine and Xvfb (screenshot: build/windows/controlpanel.png)"
+scripts/run-wine-panel-check.sh build/windows
