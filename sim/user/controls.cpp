@@ -54,6 +54,18 @@ bool FontMessage(HWND hwnd, UINT message, WPARAM wParam, LRESULT& result)
     return false;
 }
 
+// Paints the window's text in its font.
+void PaintOwnText(HWND hwnd, UINT format)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd, &paint);
+    WindowRecord window;
+    CopyWindow(hwnd, window);
+    SelectObject(dc, window.font);
+    DrawTextW(dc, window.text.c_str(), -1, &paint.rcPaint, format);
+    EndPaint(hwnd, &paint);
+}
+
 LRESULT CopyItemText(const std::vector<std::u16string>& items, WPARAM index, LPARAM buffer)
 {
     if (index >= items.size() || buffer == 0) {
@@ -229,16 +241,9 @@ LRESULT ComboBoxProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(hwnd, &paint);
-        WindowRecord window;
-        CopyWindow(hwnd, window);
-        SelectObject(dc, window.font);
-        DrawTextW(dc, window.text.c_str(), -1, &paint.rcPaint, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-        EndPaint(hwnd, &paint);
+    case WM_PAINT:
+        PaintOwnText(hwnd, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
         return 0;
-    }
     default:
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
@@ -254,15 +259,12 @@ LRESULT StaticProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     if (message != WM_PAINT) {
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(hwnd, &paint);
     WindowRecord window;
     CopyWindow(hwnd, window);
-    if ((window.style & 0x1F) != SS_BLACKFRAME || window.className != ClassKey(u"Static")) {
-        SelectObject(dc, window.font);
-        DrawTextW(dc, window.text.c_str(), -1, &paint.rcPaint, (window.style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0);
+    if ((window.style & 0x1F) == SS_BLACKFRAME && window.className == ClassKey(u"Static")) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    EndPaint(hwnd, &paint);
+    PaintOwnText(hwnd, (window.style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // queues; window classes per process and the system's global classes. Internal to sim/user.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -103,6 +104,16 @@ bool CopyWindow(HWND hwnd, WindowRecord& copy);
 // Runs `change` on a window's record under the manager's lock; false when there is none.
 bool ChangeWindow(HWND hwnd, const std::function<void(WindowRecord&)>& change);
 std::vector<HWND> ChildrenOf(HWND parent);
+// Removes what matches from a queue's container; how many went.
+template <class Container, class Predicate> size_t RemoveIf(Container& container, Predicate predicate)
+{
+    const auto end = std::remove_if(container.begin(), container.end(), predicate);
+    const size_t removed = size_t(container.end() - end);
+    container.erase(end, container.end());
+    return removed;
+}
+// The top-level windows of every process, in creation order.
+std::vector<HWND> TopLevelWindows();
 // The extra state of a window, made on first use by the window's own procedure.
 template <class T> std::shared_ptr<T> ExtraOf(HWND hwnd)
 {

@@ -249,17 +249,7 @@ BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::vector<HWND> topLevel;
-    {
-        WindowManager& manager = Manager();
-        std::lock_guard<std::mutex> held(manager.lock);
-        for (const auto& [hwnd, window] : manager.windows) {
-            if (window.parent == nullptr) {
-                topLevel.push_back(hwnd);
-            }
-        }
-    }
-    for (HWND hwnd : topLevel) {
+    for (HWND hwnd : sim::user::TopLevelWindows()) {
         if (IsWindow(hwnd) && !lpEnumFunc(hwnd, lParam)) {
             return FALSE;
         }

@@ -250,22 +250,22 @@ void PanelProcess::DragTrackbarTo(int position)
     Settle();
 }
 
-void StoreDword(int identifier, DWORD value)
+// Writes a setting as its owner would, the key created with its defaults first when absent.
+void StoreBytes(int identifier, const void* data, DWORD size)
 {
     CSettingsStore store;
     DWORD unused = 0;
-    store.ReadSetting(kSettingBufferSizeIndex, &unused, sizeof unused);  // creates the key when absent
-    EXPECT_EQ(store.WriteSetting(identifier, &value, sizeof value), kSettingsOk);
+    store.ReadSetting(kSettingBufferSizeIndex, &unused, sizeof unused);
+    EXPECT_EQ(store.WriteSetting(identifier, data, size), kSettingsOk);
 }
+
+void StoreDword(int identifier, DWORD value) { StoreBytes(identifier, &value, sizeof value); }
 
 bool ReadDword(int identifier, DWORD& value) { return CSettingsStore().ReadSetting(identifier, &value, sizeof value) == kSettingsOk; }
 
 void StoreSelected(const std::u16string& instanceId)
 {
-    CSettingsStore store;
-    DWORD unused = 0;
-    store.ReadSetting(kSettingBufferSizeIndex, &unused, sizeof unused);
-    EXPECT_EQ(store.WriteSetting(kSettingSelected, instanceId.c_str(), DWORD(instanceId.size() * 2)), kSettingsOk);
+    StoreBytes(kSettingSelected, instanceId.c_str(), DWORD(instanceId.size() * sizeof(char16_t)));
 }
 
 std::u16string ReadSelected()
