@@ -1,6 +1,8 @@
 // The sampling-rate list and the buffer-size trackbar: which rates are offered for a device's
 // range, a stored DSD rate, a stored rate that differs from the device's, and the trackbar's
 // ends with what they send to the settings and the kernel driver.
+#include <string>
+
 #include "common/device_list.h"
 #include "common/settings_store.h"
 #include "controlpanel/resource_ids.h"
@@ -158,6 +160,29 @@ TEST(PanelBufferSize, TheTrackbarsEndsAndTheCaptureRequestLength)
             EXPECT_EQ(urbSize, step.urbSize);
         }
     }
+}
+
+size_t WatcherNotices()
+{
+    const std::string output = sim::Machine::Current().DebuggerOutput();
+    size_t count = 0;
+    for (size_t at = output.find("CRegistryNotify"); at != std::string::npos; at = output.find("CRegistryNotify", at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The panel's own write of "buffer_size_index" comes back through the registry watcher: once
+// per watcher thread, one more than the machine's two processors.
+TEST(PanelBufferSize, ThePanelsOwnWriteComesBackOncePerWatcherThread)
+{
+    PanelMachine machine;
+    machine.PlugR9(kFirst);
+    PanelProcess panel;
+    const size_t before = WatcherNotices();
+    panel.DragTrackbarTo(40);
+    EXPECT_EQ(WatcherNotices() - before, 3u);
+    EXPECT_EQ(panel.TrackbarPosition(), 40);
 }
 
 TEST(PanelBufferSize, AStoredPositionBelowTheRatesSmallestIsCorrected)
