@@ -48,7 +48,7 @@ private:
     void RefreshRateControls();
     void FillRateCombo(DWORD rate, DWORD lowestRate, DWORD highestRate, DWORD dsdSupported, bool changeable);
     void SetSampleRate(DWORD rate, bool quiet);
-    void SelectRate(DWORD rate);
+    void SelectRate(DWORD rate, bool applyFirst);
     void OnRateComboChange();
     void OnHorizontalScroll(WPARAM wParam);
     void OnBufferPosition(UINT position);

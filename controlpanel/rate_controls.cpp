@@ -151,11 +151,14 @@ void CAsioControlPanelDlg::SetSampleRate(DWORD rate, bool quiet)
         }
     }
     m_LastRate = newRate;
-    SelectRate(newRate);
+    // Without the lock nothing was applied, and applying the first rate instead would fail the
+    // same way, over and over: the combo box then only shows what it can.
+    SelectRate(newRate, lock.Held());
 }
 
-// Shows the rate in the combo box; a rate it does not list makes the first entry the rate.
-void CAsioControlPanelDlg::SelectRate(DWORD rate)
+// Shows the rate in the combo box; a rate it does not list makes the first entry the rate when
+// `applyFirst` allows.
+void CAsioControlPanelDlg::SelectRate(DWORD rate, bool applyFirst)
 {
     m_RateIndex = m_RateCount;
     for (int entry = 0; entry < m_RateCount; ++entry) {
@@ -165,7 +168,7 @@ void CAsioControlPanelDlg::SelectRate(DWORD rate)
     }
     if (m_RateIndex < m_RateCount) {
         SendDlgItemMessageW(m_Window, kRateCombo, CB_SETCURSEL, WPARAM(m_RateIndex), 0);
-    } else if (m_RateCount > 0) {
+    } else if (m_RateCount > 0 && applyFirst) {
         SetSampleRate(m_RateValues[0], true);
     }
 }
