@@ -29,7 +29,7 @@ session() {
     fi
     echo "ok: X shows a window titled \"TAVO R9 Control Panel\""
     sleep 1
-    import -window root "$R9_SHOT"
+    timeout 30 import -window root "$R9_SHOT"
     # The panel's path as Windows names it: Wine maps the root of the file system to Z:.
     timeout 120 "$R9_WINE64" "$R9_CHECKER" "Z:$(realpath "$R9_PANEL" | tr '/' '\\')"
 }
