@@ -370,7 +370,15 @@ LRESULT TrackbarProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
-bool EnabledAndVisible(HWND control) { return IsWindowEnabled(control) && IsWindowVisible(control); }
+// Disabled or hidden windows get no mouse or keyboard input: the user's click goes nowhere.
+bool EnabledAndVisible(HWND control)
+{
+    if (!IsWindowEnabled(control) || !IsWindowVisible(control)) {
+        return false;
+    }
+    NoteUserInput(control);
+    return true;
+}
 
 }  // namespace
 
@@ -383,7 +391,6 @@ void RegisterControlClasses(WindowManager& manager)
     manager.classes[std::make_pair(kSystemClasses, ClassKey(u"#32770"))] = {DialogWindowProcedure, nullptr};
 }
 
-// Disabled or hidden windows get no mouse or keyboard input: the user's click goes nowhere.
 void ClickListBoxItem(HWND listBox, int index)
 {
     const LRESULT height = SendMessageW(listBox, LB_GETITEMHEIGHT, 0, 0);

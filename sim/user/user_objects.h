@@ -77,6 +77,8 @@ public:
 
     DWORD Id() const { return id_; }
     ULONG Session() const { return session_; }
+    // The process that started this one with CreateProcessW; 0 for one a test or tool made.
+    DWORD parentId = 0;
     const std::u16string& ImagePath() const { return imagePath_; }
     std::u16string& CommandLine() { return commandLine_; }
 

@@ -47,6 +47,9 @@ void ClickListBoxItem(HWND listBox, int index);
 void ChooseComboBoxEntry(HWND comboBox, int index);
 void PressKey(HWND control, WPARAM virtualKey);
 void DragTrackbarThumb(HWND trackbar, int position);
+// The user clicks a top-level window: it becomes the foreground window, its process the one
+// that received the last input. From a thread of any process.
+void ActivateAsUser(HWND window);
 
 // The resource script (.rc text, UTF-8) compiled into the image of a program registered with
 // RegisterProgram: its dialogs, string table and icons.

@@ -92,6 +92,7 @@ public:
     std::map<HWND, WindowRecord> windows;
     std::map<DWORD, std::unique_ptr<ThreadQueue>> queues;  // by thread id
     HWND foreground = nullptr;
+    DWORD lastInputProcess = 0;  // the process whose window the user's input went to last
     ULONG_PTR nextWindow = 0x10010;
     ATOM nextAtom = 0xC000;
 };
@@ -143,6 +144,9 @@ void RegisterSystemClass(DWORD process, const char16_t* name, WNDPROC procedure)
 bool PumpMessagesUntil(const std::function<bool()>& done);
 // SendNotifyMessageW whose lParam points into `keepAlive`, kept until the message is handled.
 BOOL SendNotifyMessageKeeping(HWND hWnd, UINT Msg, WPARAM wParam, std::shared_ptr<void> keepAlive, LPARAM lParam);
+
+// Input from the user reached `window`: its process received the last input event.
+void NoteUserInput(HWND window);
 
 // Wakes a thread's message loop so that it looks at `done` again.
 void WakeThread(DWORD thread);

@@ -216,10 +216,14 @@ HWND GetFocus()
     return manager.QueueLocked(GetCurrentThreadId()).focus;
 }
 
-// The foreground-lock rules of Windows (which processes may take the foreground) are not
-// modelled: every caller may, as a program started by the user may.
+// Windows lets a process set the foreground window only when there is none, when it is the
+// foreground process itself or was started by it, or when it received the last input event
+// (the debugging and lock time-out exceptions are not modelled); otherwise nothing changes and
+// the call returns FALSE.
 BOOL SetForegroundWindow(HWND hWnd)
 {
+    const DWORD caller = GetCurrentProcessId();
+    const DWORD callerParent = sim::user::CurrentProcess(__func__).parentId;
     WindowManager& manager = Manager();
     std::lock_guard<std::mutex> held(manager.lock);
     WindowRecord* window = manager.FindLocked(hWnd);
@@ -231,8 +235,13 @@ BOOL SetForegroundWindow(HWND hWnd)
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    manager.foreground = hWnd;
-    return TRUE;
+    const WindowRecord* current = manager.FindLocked(manager.foreground);
+    const bool allowed = current == nullptr || current->process == caller || current->process == callerParent ||
+                         manager.lastInputProcess == caller;
+    if (allowed) {
+        manager.foreground = hWnd;
+    }
+    return allowed;
 }
 
 HWND GetForegroundWindow()

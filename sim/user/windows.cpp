@@ -10,6 +10,7 @@
 #include "sim/kernel/scheduler.h"
 #include "sim/text/case_mapping.h"
 #include "sim/user/user_machine.h"
+#include "sim/user/window_inspection.h"
 #include "sim/user/window_records.h"
 
 namespace sim::user {
@@ -88,6 +89,31 @@ void RegisterSystemClass(DWORD process, const char16_t* name, WNDPROC procedure)
     manager.classes[std::make_pair(process, ClassKey(name))] = {procedure, nullptr};
 }
 std::vector<HWND> TopLevelWindows() { return ChildrenOf(nullptr); }
+
+void NoteUserInput(HWND window)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    if (const WindowRecord* record = manager.FindLocked(window)) {
+        manager.lastInputProcess = record->process;
+    }
+}
+
+// A click activates the top-level window under the mouse whatever process owns it.
+void ActivateAsUser(HWND window)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    const WindowRecord* record = manager.FindLocked(window);
+    while (record != nullptr && record->parent != nullptr) {
+        window = record->parent;
+        record = manager.FindLocked(window);
+    }
+    if (record != nullptr) {
+        manager.lastInputProcess = record->process;
+        manager.foreground = window;
+    }
+}
 
 size_t SendToAllWindows(UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -15,7 +15,7 @@ LRESULT PlainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A top-level window of the test's own process (another program), made the foreground window.
+// A top-level window of the test's own process (another program), which the user clicks.
 class OtherProgramWindow {
 public:
     explicit OtherProgramWindow(const WCHAR* title)
@@ -27,7 +27,7 @@ public:
         RegisterClassW(&windowClass);
         window_ = CreateWindowExW(0, W("OtherProgram"), title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
-        SetForegroundWindow(window_);
+        sim::user::ActivateAsUser(window_);
     }
     ~OtherProgramWindow() { DestroyWindow(window_); }
     HWND Window() const { return window_; }
@@ -88,7 +88,7 @@ TEST(PanelStartup, AnotherProgramsWindowWithTheSameTitleIsPassedOver)
     OtherProgramWindow impostor(W("TAVO R9 Control Panel"));
     PanelProcess first;
     ShowWindow(first.Window(), SW_MINIMIZE);
-    SetForegroundWindow(impostor.Window());
+    sim::user::ActivateAsUser(impostor.Window());
     EXPECT_EQ(RunToEnd(kPanelImage), 0u);
     EXPECT_EQ(GetForegroundWindow(), first.Window());
     EXPECT_FALSE(IsIconic(first.Window()));
@@ -105,6 +105,20 @@ TEST(PanelStartup, ACopyUnderAnotherFileNameFindsNoWindowAndEnds)
     EXPECT_EQ(GetForegroundWindow(), other.Window());
     EXPECT_TRUE(IsIconic(first.Window()));
     EXPECT_EQ(PanelWindows(), 1u) << "no second panel window";
+}
+
+// The second start may bring the first panel forward because the program in the foreground started
+// it; a program that neither is in the foreground nor had the user's input may not.
+TEST(PanelStartup, TheForegroundIsNotTakenWithoutTheUsersConsent)
+{
+    PanelMachine machine;
+    PanelProcess first;
+    ASSERT_EQ(GetForegroundWindow(), first.Window());
+    HWND other = CreateWindowExW(0, W("Static"), W("Notes"), WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(SetForegroundWindow(other));
+    EXPECT_EQ(GetForegroundWindow(), first.Window());
+    DestroyWindow(other);
 }
 
 TEST(PanelStartup, TheMarkerGoesWithTheFirstInstance)
