@@ -11,10 +11,13 @@ const WCHAR kChangeEventName[] = W("{C68A1F4F-57EA-479B-88DA-D34403C62AF2}1");
 
 CSettingsLock::CSettingsLock() : m_Mutex(nullptr) { }
 
-CSettingsLock::~CSettingsLock()
+CSettingsLock::~CSettingsLock() { Close(); }
+
+void CSettingsLock::Close()
 {
     if (m_Mutex != nullptr) {
         CloseHandle(m_Mutex);
+        m_Mutex = nullptr;
     }
 }
 

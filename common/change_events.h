@@ -22,6 +22,8 @@ public:
     bool Create();
     bool Acquire();
     void Release();
+    // Closes the handle; a later Acquire fails until Create.
+    void Close();
     bool IsOpen() const { return m_Mutex != nullptr; }
 
 private:

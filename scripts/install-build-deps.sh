@@ -2,7 +2,8 @@
 # Installs what building and testing the R9 driver package needs on Debian 12, and only what is
 # missing: the host compiler and test libraries, libsndfile and libsamplerate (the simulated
 # machine's audio files and its audio service's rate conversion), clang with libFuzzer for the fuzz
-# targets, mingw-w64 for the windows build, and Wine, which runs the Windows build's user-mode checks.
+# targets, mingw-w64 for the windows build, and Wine, which runs the Windows build's user-mode checks
+# (with Xvfb, the X utilities and ImageMagick for the control panel's window and screenshot).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
     libsndfile1-dev libsamplerate0-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64
+    xvfb xauth x11-utils imagemagick fonts-wine
 )
 
 missing=()

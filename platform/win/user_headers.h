@@ -13,6 +13,9 @@
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
+#include <commctrl.h>
+#include <dbt.h>
+#include <psapi.h>
 #include <objbase.h>
 #include <setupapi.h>
 #include <mmsystem.h>

@@ -11,3 +11,5 @@
 #include "sim/api/user_com.h"
 #include "sim/api/user_mmdevice.h"
 #include "sim/api/user_windows.h"
+#include "sim/api/user_dialogs.h"
+#include "sim/api/user_gdi.h"

@@ -74,6 +74,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
                     LPDWORD lpThreadId);
 [[noreturn]] void ExitThread(DWORD dwExitCode);
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+DWORD ResumeThread(HANDLE hThread);
 // Ends another thread without unwinding it. As on Windows the end is asynchronous: here the
 // thread ends at its next wait.
 BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode);

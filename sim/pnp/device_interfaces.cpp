@@ -12,6 +12,7 @@
 #include "sim/kernel/machine.h"
 #include "sim/pnp/device_tree.h"
 #include "sim/registry/machine_registry.h"
+#include "sim/user/device_notifications.h"
 
 namespace sim::pnp {
 namespace {
@@ -169,6 +170,7 @@ NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Ena
     }
     sim::registry::MachineRegistry().SetDword(sim::pnp::ReferenceKeyPath(changed) + u"\\Control", u"Linked",
                                               Enable ? 1 : 0);
+    sim::user::DeviceInterfaceChanged(changed.interfaceClass, changed.symbolicLink, Enable != FALSE);
     return STATUS_SUCCESS;
 }
 

@@ -252,6 +252,9 @@ HMODULE GetModuleHandleW(LPCWSTR lpModuleName)
         // Where a 64-bit program's image is mapped by default.
         return reinterpret_cast<HMODULE>(ULONG_PTR(0x140000000));
     }
+    if (sim::user::IsKernel32(lpModuleName)) {
+        return sim::user::Kernel32Module();
+    }
     // A name without a folder matches a loaded module's file name, a full path its path.
     const std::u16string name(lpModuleName);
     const bool withFolder = name.find(u'\\') != std::u16string::npos;

@@ -319,9 +319,10 @@ ObjectRef StartThread(Process& process, const std::string& name, LPTHREAD_START_
 namespace {
 
 ProcessRef CreateProcessWithMain(const std::u16string& imagePath, const std::u16string& commandLine, ULONG session,
-                                 ProgramMain main, ObjectRef& mainThread)
+                                 DWORD parentId, ProgramMain main, ObjectRef& mainThread)
 {
     ProcessRef process = Users().NewProcess(imagePath, commandLine, session);
+    process->parentId = parentId;
     mainThread = NewUserThread(*process, "main thread of " + io::Narrow(imagePath), &RunProgramMain,
                                new MainStart{main}, nullptr);
     return process;
@@ -459,7 +460,7 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_
     }
     sim::user::ObjectRef thread;
     sim::user::ProcessRef process = sim::user::CreateProcessWithMain(
-        image, commandLine.empty() ? u"\"" + image + u"\"" : commandLine, caller.Session(), main, thread);
+        image, commandLine.empty() ? u"\"" + image + u"\"" : commandLine, caller.Session(), caller.Id(), main, thread);
     lpProcessInformation->hProcess = sim::user::InsertHandle(process, process->AllAccess());
     lpProcessInformation->hThread = sim::user::InsertHandle(thread, thread->AllAccess());
     lpProcessInformation->dwProcessId = process->Id();

@@ -1,7 +1,29 @@
 // Threads for user-mode callers: creation, exit, exit codes and priorities.
 #include <cstdio>
 
+#include "sim/kernel/scheduler.h"
 #include "sim/user/user_machine.h"
+
+namespace sim::user {
+
+struct SuspendGate {
+    static DWORD Run(LPVOID context)
+    {
+        std::shared_ptr<SuspendGate> gate = *static_cast<std::shared_ptr<SuspendGate>*>(context);
+        delete static_cast<std::shared_ptr<SuspendGate>*>(context);
+        DISPATCHER_HEADER* resumed = &gate->resumed.Header;
+        UserModeWait(&resumed, 1, WaitAny, kNoDeadline, false);
+        return gate->routine(gate->parameter);
+    }
+
+    std::mutex lock;
+    DWORD count = 1;
+    KEVENT resumed;
+    LPTHREAD_START_ROUTINE routine = nullptr;
+    LPVOID parameter = nullptr;
+};
+
+}  // namespace sim::user
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize, LPTHREAD_START_ROUTINE lpStartAddress,
                     LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId)
@@ -11,16 +33,43 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // Threads start at once: the product creates none suspended.
-    if ((dwCreationFlags & CREATE_SUSPENDED) != 0) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
     char name[64];
     std::snprintf(name, sizeof name, "user thread %p of process %lu", reinterpret_cast<void*>(lpStartAddress),
                   static_cast<unsigned long>(process.Id()));
-    sim::user::ObjectRef thread = sim::user::StartThread(process, name, lpStartAddress, lpParameter, lpThreadId);
+    if ((dwCreationFlags & CREATE_SUSPENDED) == 0) {
+        sim::user::ObjectRef thread = sim::user::StartThread(process, name, lpStartAddress, lpParameter, lpThreadId);
+        return sim::user::InsertHandle(thread, thread->AllAccess());
+    }
+    // A suspended thread exists (it has its id and handle) but runs none of its code until it
+    // is resumed: here its host thread waits at the gate before the start routine.
+    auto gate = std::make_shared<sim::user::SuspendGate>();
+    KeInitializeEvent(&gate->resumed, NotificationEvent, FALSE);
+    gate->routine = lpStartAddress;
+    gate->parameter = lpParameter;
+    auto* context = new std::shared_ptr<sim::user::SuspendGate>(gate);
+    sim::user::ObjectRef thread = sim::user::StartThread(process, name, &sim::user::SuspendGate::Run, context, lpThreadId);
+    std::static_pointer_cast<sim::user::ThreadObject>(thread)->suspendGate = gate;
     return sim::user::InsertHandle(thread, thread->AllAccess());
+}
+
+// Returns the suspend count before the call; a thread that is not suspended answers 0.
+DWORD ResumeThread(HANDLE hThread)
+{
+    constexpr ACCESS_MASK kSuspendResume = 0x0002;  // THREAD_SUSPEND_RESUME
+    auto thread = sim::user::ReferenceHandleAs<sim::user::ThreadObject>(hThread, kSuspendResume, __func__);
+    if (thread == nullptr) {
+        return DWORD(-1);
+    }
+    sim::user::SuspendGate* gate = thread->suspendGate.get();
+    if (gate == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> held(gate->lock);
+    const DWORD previous = gate->count;
+    if (gate->count != 0 && --gate->count == 0) {
+        KeSetEvent(&gate->resumed, IO_NO_INCREMENT, FALSE);
+    }
+    return previous;
 }
 
 void ExitThread(DWORD dwExitCode) { sim::user::TerminateCurrentThread(dwExitCode); }

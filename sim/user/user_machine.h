@@ -60,6 +60,10 @@ void EndProcessFromTop(DWORD exitCode);
 [[noreturn]] void TerminateCurrentThread(DWORD exitCode);
 [[noreturn]] void LeaveSimulationAndPark();
 
+// kernel32, which every process has loaded (process_queries.cpp).
+bool IsKernel32(LPCWSTR name);
+HMODULE Kernel32Module();
+
 // In-process servers loaded by the process (com.cpp).
 void UnloadModules(Process& process);
 bool ModulePath(Process& process, HMODULE module, std::u16string& path);

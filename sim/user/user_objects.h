@@ -59,6 +59,9 @@ public:
 
     SimThread* Thread() const { return thread_; }
     DWORD id = 0;
+    // A thread created suspended waits at its start until ResumeThread has brought the count to
+    // zero (threads.cpp).
+    std::shared_ptr<struct SuspendGate> suspendGate;
     std::atomic<DWORD> exitCode{STILL_ACTIVE};
 
 private:
@@ -74,6 +77,8 @@ public:
 
     DWORD Id() const { return id_; }
     ULONG Session() const { return session_; }
+    // The process that started this one with CreateProcessW; 0 for one a test or tool made.
+    DWORD parentId = 0;
     const std::u16string& ImagePath() const { return imagePath_; }
     std::u16string& CommandLine() { return commandLine_; }
 

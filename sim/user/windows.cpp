@@ -1,62 +1,44 @@
-// Windows and message queues (user32) on the simulated machine. A window belongs to the thread
-// that created it: its procedure runs only on that thread, for messages the thread retrieves and
-// dispatches, for messages it sends itself, and for messages other threads send, which its
-// GetMessageW delivers before it returns a posted one. WM_TIMER is made when the queue holds
-// nothing else and a timer is due, at most one per timer and due time, as Windows makes it.
+// Windows and window classes (user32) on the simulated machine: the window manager's records,
+// classes per process and the system's, creation with WM_NCCREATE and WM_CREATE, destruction
+// with WM_DESTROY before the children and WM_NCDESTROY after them, and the default window
+// procedure. Message queues are in window_messages.cpp.
 #include "sim/user/window_manager.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "sim/kernel/scheduler.h"
 #include "sim/text/case_mapping.h"
 #include "sim/user/user_machine.h"
+#include "sim/user/window_inspection.h"
+#include "sim/user/window_records.h"
 
 namespace sim::user {
 
 namespace {
 
-// Windows never lets a timer run faster than this (USER_TIMER_MINIMUM).
-constexpr UINT kTimerMinimumMs = 10;
-constexpr UINT kTimerMaximumMs = 0x7FFFFFFF;
 const HCURSOR kArrowCursor = reinterpret_cast<HCURSOR>(ULONG_PTR(0x10003));
 
-struct SentMessage {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    LRESULT result = 0;
-    KEVENT done;
-};
+}  // namespace
 
-struct WindowTimer {
-    HWND hwnd;
-    UINT_PTR id;
-    UINT period;
-    int64_t due;
-};
+WindowManager::WindowManager() { RegisterControlClasses(*this); }
 
-struct ThreadQueue {
-    ThreadQueue() { KeInitializeEvent(&wake, SynchronizationEvent, FALSE); }
-    KEVENT wake;
-    std::deque<MSG> posted;
-    std::deque<std::shared_ptr<SentMessage>> sent;
-    std::vector<WindowTimer> timers;
-    bool quit = false;
-    int quitCode = 0;
-};
+ThreadQueue& WindowManager::QueueLocked(DWORD thread)
+{
+    std::unique_ptr<ThreadQueue>& queue = queues[thread];
+    if (queue == nullptr) {
+        queue = std::make_unique<ThreadQueue>();
+    }
+    return *queue;
+}
 
-struct WindowClassRecord {
-    WNDPROC procedure;
-    HINSTANCE instance;
-};
+WindowRecord* WindowManager::FindLocked(HWND hwnd)
+{
+    auto found = windows.find(hwnd);
+    return found == windows.end() ? nullptr : &found->second;
+}
 
-struct WindowRecord {
-    WNDPROC procedure;
-    DWORD thread;
-    DWORD process;
-    std::u16string className;
-};
+WindowManager& Manager() { return Machine::Current().Component<WindowManager>(); }
 
 std::u16string ClassKey(LPCWSTR name)
 {
@@ -69,73 +51,74 @@ std::u16string ClassKey(LPCWSTR name)
     return key;
 }
 
-class WindowManager final : public MachineComponent {
-public:
-    ThreadQueue& QueueLocked(DWORD thread)
-    {
-        std::unique_ptr<ThreadQueue>& queue = queues[thread];
-        if (queue == nullptr) {
-            queue = std::make_unique<ThreadQueue>();
-        }
-        return *queue;
-    }
-    const WindowRecord* FindLocked(HWND hwnd) const
-    {
-        auto found = windows.find(hwnd);
-        return found == windows.end() ? nullptr : &found->second;
-    }
-
-    std::mutex lock;
-    std::map<std::pair<DWORD, std::u16string>, WindowClassRecord> classes;  // by process and name
-    std::map<HWND, WindowRecord> windows;
-    std::map<DWORD, std::unique_ptr<ThreadQueue>> queues;  // by thread id
-    ULONG_PTR nextWindow = 0x10010;
-    ATOM nextAtom = 0xC000;
-};
-
-WindowManager& Manager() { return Machine::Current().Component<WindowManager>(); }
-
-template <class Container, class Predicate> size_t RemoveIf(Container& container, Predicate predicate)
+bool CopyWindow(HWND hwnd, WindowRecord& copy)
 {
-    const auto end = std::remove_if(container.begin(), container.end(), predicate);
-    const size_t removed = size_t(container.end() - end);
-    container.erase(end, container.end());
-    return removed;
+    return ChangeWindow(hwnd, [&](WindowRecord& window) { copy = window; });
 }
 
-// The procedure of a window the caller may run it for; null (with the last error) otherwise.
-WNDPROC ProcedureFor(HWND hwnd)
+bool ChangeWindow(HWND hwnd, const std::function<void(WindowRecord&)>& change)
 {
     WindowManager& manager = Manager();
     std::lock_guard<std::mutex> held(manager.lock);
-    const WindowRecord* window = manager.FindLocked(hwnd);
+    WindowRecord* window = manager.FindLocked(hwnd);
     if (window == nullptr) {
         ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
+        return false;
     }
-    return window->procedure;
+    change(*window);
+    return true;
 }
 
-void Wait(KEVENT& event, int64_t deadline)
+std::vector<HWND> ChildrenOf(HWND parent)
 {
-    DISPATCHER_HEADER* object = &event.Header;
-    UserModeWait(&object, 1, WaitAny, deadline, false);
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    std::vector<HWND> children;
+    for (const auto& [hwnd, window] : manager.windows) {
+        if (window.parent == parent) {
+            children.push_back(hwnd);
+        }
+    }
+    return children;
 }
 
-}  // namespace
+void RegisterSystemClass(DWORD process, const char16_t* name, WNDPROC procedure)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    manager.classes[std::make_pair(process, ClassKey(name))] = {procedure, nullptr};
+}
+std::vector<HWND> TopLevelWindows() { return ChildrenOf(nullptr); }
+
+void NoteUserInput(HWND window)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    if (const WindowRecord* record = manager.FindLocked(window)) {
+        manager.lastInputProcess = record->process;
+    }
+}
+
+// A click activates the top-level window under the mouse whatever process owns it.
+void ActivateAsUser(HWND window)
+{
+    WindowManager& manager = Manager();
+    std::lock_guard<std::mutex> held(manager.lock);
+    const WindowRecord* record = manager.FindLocked(window);
+    while (record != nullptr && record->parent != nullptr) {
+        window = record->parent;
+        record = manager.FindLocked(window);
+    }
+    if (record != nullptr) {
+        manager.lastInputProcess = record->process;
+        manager.foreground = window;
+    }
+}
 
 size_t SendToAllWindows(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::vector<HWND> targets;
-    {
-        WindowManager& manager = Manager();
-        std::lock_guard<std::mutex> held(manager.lock);
-        for (const auto& [hwnd, window] : manager.windows) {
-            targets.push_back(hwnd);
-        }
-    }
     size_t delivered = 0;
-    for (HWND hwnd : targets) {
+    for (HWND hwnd : TopLevelWindows()) {
         if (IsWindow(hwnd)) {
             SendMessageW(hwnd, message, wParam, lParam);
             ++delivered;
@@ -147,10 +130,10 @@ size_t SendToAllWindows(UINT message, WPARAM wParam, LPARAM lParam)
 }  // namespace sim::user
 
 using sim::user::Manager;
-using sim::user::SentMessage;
-using sim::user::ThreadQueue;
 using sim::user::RemoveIf;
+using sim::user::ThreadQueue;
 using sim::user::WindowManager;
+using sim::user::WindowRecord;
 
 // The system's case tables: here those of ASCII and Latin-1; other characters stay as they are.
 LPWSTR CharLowerW(LPWSTR lpsz)
@@ -217,9 +200,10 @@ BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance)
 HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X, int Y,
                      int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
-    if (hWndParent != nullptr || hMenu != nullptr) {
-        // Only top-level windows without menus exist here.
-        SetLastError(ERROR_NOT_SUPPORTED);
+    const bool child = (dwStyle & WS_CHILD) != 0;
+    if ((child && hWndParent == nullptr) || (!child && hMenu != nullptr)) {
+        // A child needs its parent, and menus on top-level windows are not modelled.
+        SetLastError(child ? ERROR_TLW_WITH_WSCHILD : ERROR_NOT_SUPPORTED);
         return nullptr;
     }
     const DWORD process = GetCurrentProcessId();
@@ -229,20 +213,46 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
     {
         WindowManager& manager = Manager();
         std::lock_guard<std::mutex> held(manager.lock);
-        // An application's own class is found by its name and the module that registered it.
+        if (hWndParent != nullptr && manager.FindLocked(hWndParent) == nullptr) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        // An application's own class is found by its name and the module that registered it;
+        // then the system's global classes (those of the common controls once the process has
+        // initialised them).
         auto found = manager.classes.find(std::make_pair(process, name));
         if (found == manager.classes.end() || found->second.instance != hInstance) {
+            found = manager.classes.find(std::make_pair(sim::user::CommonControlsOf(process), name));
+        }
+        if (found == manager.classes.end()) {
+            found = manager.classes.find(std::make_pair(sim::user::kSystemClasses, name));
+        }
+        if (found == manager.classes.end()) {
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
             return nullptr;
         }
         procedure = found->second.procedure;
         hwnd = reinterpret_cast<HWND>(manager.nextWindow);
         manager.nextWindow += 2;
-        manager.windows[hwnd] = {procedure, GetCurrentThreadId(), process, name};
+        WindowRecord record;
+        record.procedure = procedure;
+        record.thread = GetCurrentThreadId();
+        record.process = process;
+        record.className = name;
+        record.parent = child ? hWndParent : nullptr;
+        record.id = child ? LONG_PTR(hMenu) : 0;
+        record.style = dwStyle;
+        record.exStyle = dwExStyle;
+        record.text = lpWindowName != nullptr ? lpWindowName : u"";
+        record.rect = {X, Y, X + nWidth, Y + nHeight};
+        record.needsPaint = true;
+        manager.windows[hwnd] = record;
     }
     CREATESTRUCTW create = {};
     create.lpCreateParams = lpParam;
     create.hInstance = hInstance;
+    create.hwndParent = hWndParent;
+    create.hMenu = hMenu;
     create.cx = nWidth;
     create.cy = nHeight;
     create.x = X;
@@ -270,6 +280,8 @@ BOOL IsWindow(HWND hWnd)
     return manager.FindLocked(hWnd) != nullptr;
 }
 
+// WM_DESTROY goes to the window before its children, WM_NCDESTROY after them, as Windows sends
+// them; the window's timers and posted messages go with it.
 BOOL DestroyWindow(HWND hWnd)
 {
     WNDPROC procedure;
@@ -289,11 +301,20 @@ BOOL DestroyWindow(HWND hWnd)
         procedure = window->procedure;
     }
     procedure(hWnd, WM_DESTROY, 0, 0);
+    for (HWND child : sim::user::ChildrenOf(hWnd)) {
+        DestroyWindow(child);
+    }
     procedure(hWnd, WM_NCDESTROY, 0, 0);
     WindowManager& manager = Manager();
     std::lock_guard<std::mutex> held(manager.lock);
     manager.windows.erase(hWnd);
+    if (manager.foreground == hWnd) {
+        manager.foreground = nullptr;
+    }
     ThreadQueue& queue = manager.QueueLocked(GetCurrentThreadId());
+    if (queue.focus == hWnd) {
+        queue.focus = nullptr;
+    }
     RemoveIf(queue.timers, [hWnd](const auto& timer) { return timer.hwnd == hWnd; });
     RemoveIf(queue.posted, [hWnd](const MSG& message) { return message.hwnd == hWnd; });
     return TRUE;
@@ -301,192 +322,30 @@ BOOL DestroyWindow(HWND hWnd)
 
 LRESULT DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
-    return Msg == WM_NCCREATE ? TRUE : 0;
-}
-
-BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
-{
-    if (lpMsg == nullptr || hWnd != nullptr || wMsgFilterMin != 0 || wMsgFilterMax != 0) {
-        // Filtered retrieval is not modelled.
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
-    WindowManager& manager = Manager();
-    const DWORD self = GetCurrentThreadId();
-    while (true) {
-        std::shared_ptr<SentMessage> sent;
-        MSG message = {};
-        bool retrieved = false;
-        int64_t deadline = sim::kNoDeadline;
-        KEVENT* wake;
-        {
-            std::lock_guard<std::mutex> held(manager.lock);
-            ThreadQueue& queue = manager.QueueLocked(self);
-            wake = &queue.wake;
-            const int64_t now = sim::Machine::Current().Now();
-            if (!queue.sent.empty()) {
-                sent = queue.sent.front();
-                queue.sent.pop_front();
-            } else if (!queue.posted.empty()) {
-                message = queue.posted.front();
-                queue.posted.pop_front();
-                retrieved = true;
-            } else if (queue.quit) {
-                queue.quit = false;
-                message.message = WM_QUIT;
-                message.wParam = WPARAM(queue.quitCode);
-                retrieved = true;
-            } else {
-                sim::user::WindowTimer* next = nullptr;
-                for (auto& timer : queue.timers) {
-                    if (next == nullptr || timer.due < next->due) {
-                        next = &timer;
-                    }
-                }
-                if (next != nullptr && next->due <= now) {
-                    message.hwnd = next->hwnd;
-                    message.message = WM_TIMER;
-                    message.wParam = next->id;
-                    next->due = now + int64_t(next->period) * 1000000;
-                    retrieved = true;
-                } else if (next != nullptr) {
-                    deadline = next->due;
-                }
-            }
-        }
-        if (sent != nullptr) {
-            const WNDPROC procedure = sim::user::ProcedureFor(sent->hwnd);
-            sent->result = procedure != nullptr ? procedure(sent->hwnd, sent->message, sent->wParam, sent->lParam) : 0;
-            KeSetEvent(&sent->done, 0, FALSE);
-            continue;
-        }
-        if (retrieved) {
-            message.time = timeGetTime();
-            *lpMsg = message;
-            return message.message != WM_QUIT;
-        }
-        sim::user::Wait(*wake, deadline);
-    }
-}
-
-BOOL TranslateMessage(const MSG* lpMsg) { return FALSE; }
-
-LRESULT DispatchMessageW(const MSG* lpMsg)
-{
-    if (lpMsg == nullptr || lpMsg->hwnd == nullptr) {
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_SETTEXT:
+        return SetWindowTextW(hWnd, reinterpret_cast<LPCWSTR>(lParam));
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(hWnd, &paint);
+        EndPaint(hWnd, &paint);
         return 0;
     }
-    const WNDPROC procedure = sim::user::ProcedureFor(lpMsg->hwnd);
-    return procedure != nullptr ? procedure(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam) : 0;
-}
-
-BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    WindowManager& manager = Manager();
-    std::lock_guard<std::mutex> held(manager.lock);
-    DWORD thread = GetCurrentThreadId();
-    if (hWnd != nullptr) {
-        const auto* window = manager.FindLocked(hWnd);
-        if (window == nullptr) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_SETICON: {
+        HICON previous = nullptr;
+        if (wParam <= ICON_BIG) {
+            sim::user::ChangeWindow(hWnd, [&](WindowRecord& window) {
+                previous = std::exchange(window.icons[wParam], reinterpret_cast<HICON>(lParam));
+            });
         }
-        thread = window->thread;
+        return reinterpret_cast<LRESULT>(previous);
     }
-    ThreadQueue& queue = manager.QueueLocked(thread);
-    MSG message = {};
-    message.hwnd = hWnd;
-    message.message = Msg;
-    message.wParam = wParam;
-    message.lParam = lParam;
-    queue.posted.push_back(message);
-    KeSetEvent(&queue.wake, 0, FALSE);
-    return TRUE;
-}
-
-void PostQuitMessage(int nExitCode)
-{
-    WindowManager& manager = Manager();
-    std::lock_guard<std::mutex> held(manager.lock);
-    ThreadQueue& queue = manager.QueueLocked(GetCurrentThreadId());
-    queue.quit = true;
-    queue.quitCode = nExitCode;
-    KeSetEvent(&queue.wake, 0, FALSE);
-}
-
-LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    auto sent = std::make_shared<SentMessage>();
-    {
-        WindowManager& manager = Manager();
-        std::lock_guard<std::mutex> held(manager.lock);
-        const auto* window = manager.FindLocked(hWnd);
-        if (window == nullptr) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        if (window->thread != GetCurrentThreadId()) {
-            sent->hwnd = hWnd;
-            sent->message = Msg;
-            sent->wParam = wParam;
-            sent->lParam = lParam;
-            KeInitializeEvent(&sent->done, NotificationEvent, FALSE);
-            ThreadQueue& queue = manager.QueueLocked(window->thread);
-            queue.sent.push_back(sent);
-            KeSetEvent(&queue.wake, 0, FALSE);
-        } else {
-            sent = nullptr;
-        }
-    }
-    if (sent == nullptr) {
-        const WNDPROC procedure = sim::user::ProcedureFor(hWnd);
-        return procedure != nullptr ? procedure(hWnd, Msg, wParam, lParam) : 0;
-    }
-    // The sender waits until the owning thread has run the procedure.
-    sim::user::Wait(sent->done, sim::kNoDeadline);
-    return sent->result;
-}
-
-UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
-{
-    if (hWnd == nullptr || lpTimerFunc != nullptr) {
-        // Thread timers and timer procedures are not modelled.
-        SetLastError(ERROR_NOT_SUPPORTED);
+    default:
         return 0;
     }
-    WindowManager& manager = Manager();
-    std::lock_guard<std::mutex> held(manager.lock);
-    const auto* window = manager.FindLocked(hWnd);
-    // The window must belong to the calling thread.
-    if (window == nullptr || window->thread != GetCurrentThreadId()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    const UINT period = uElapse < sim::user::kTimerMinimumMs   ? sim::user::kTimerMinimumMs
-                        : uElapse > sim::user::kTimerMaximumMs ? sim::user::kTimerMaximumMs
-                                                               : uElapse;
-    ThreadQueue& queue = manager.QueueLocked(window->thread);
-    RemoveIf(queue.timers, [&](const auto& timer) { return timer.hwnd == hWnd && timer.id == nIDEvent; });
-    queue.timers.push_back({hWnd, nIDEvent, period, sim::Machine::Current().Now() + int64_t(period) * 1000000});
-    KeSetEvent(&queue.wake, 0, FALSE);
-    return nIDEvent == 0 ? 1 : nIDEvent;
-}
-
-BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent)
-{
-    WindowManager& manager = Manager();
-    std::lock_guard<std::mutex> held(manager.lock);
-    const auto* window = manager.FindLocked(hWnd);
-    if (window == nullptr) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    ThreadQueue& queue = manager.QueueLocked(window->thread);
-    const size_t removed =
-        RemoveIf(queue.timers, [&](const auto& timer) { return timer.hwnd == hWnd && timer.id == uIDEvent; });
-    if (removed == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return TRUE;
 }
