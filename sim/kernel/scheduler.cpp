@@ -151,7 +151,9 @@ void Scheduler::DetachCurrentThreadLocked(std::unique_lock<std::mutex>& held)
     self->terminated = true;
     self->kthread.Header.SignalState = 1;
     SignalLocked(&self->kthread.Header);
-    --running_;
+    if (--running_ == 1) {
+        othersBlocked_.notify_all();
+    }
     --live_;
     t_currentThread = nullptr;
     for (auto it = attached_.begin(); it != attached_.end(); ++it) {
@@ -161,6 +163,15 @@ void Scheduler::DetachCurrentThreadLocked(std::unique_lock<std::mutex>& held)
         }
     }
     AdvanceWhileIdleLocked();
+}
+
+void Scheduler::SettleInstant()
+{
+    if (mode_ != ClockMode::Virtual || t_currentThread == nullptr) {
+        return;
+    }
+    std::unique_lock<std::mutex> held(lock_);
+    othersBlocked_.wait(held, [this] { return running_ <= 1; });
 }
 
 void Scheduler::JoinThread(SimThread* thread)
@@ -346,7 +357,9 @@ NTSTATUS Scheduler::WaitLocked(std::unique_lock<std::mutex>& held, DISPATCHER_HE
 void Scheduler::BlockCurrentLocked(std::unique_lock<std::mutex>& held, SimThread* self)
 {
     self->waiting = true;
-    --running_;
+    if (--running_ == 1) {
+        othersBlocked_.notify_all();
+    }
     if (mode_ == ClockMode::Virtual) {
         AdvanceWhileIdleLocked();
     } else {

@@ -170,6 +170,11 @@ public:
     int64_t DeadlineFromTimeout(const LARGE_INTEGER* timeout) const;
     int64_t SystemTimeAtBoot() const { return systemTimeAtBoot_; }
 
+    // Lets every other simulated thread run on until it blocks, while the clock stands still: what
+    // was set running at this instant finishes before the caller goes on. The caller must be a
+    // running simulated thread. Realtime has no instant to settle; there this returns at once.
+    void SettleInstant();
+
     int RunningThreads() const { return running_; }
     int LiveThreads() const { return live_; }
     std::vector<std::string> BlockedThreadNames() const;  // caller holds the lock
@@ -209,6 +214,7 @@ private:
     std::vector<SimThread*> attached_;
 
     std::condition_variable timekeeperWake_;
+    std::condition_variable othersBlocked_;  // notified when the running count falls to one
     std::thread timekeeper_;
 };
 

@@ -9,7 +9,7 @@ namespace {
 
 std::mutex g_lock;
 std::vector<std::string> g_log;
-bool g_cleanupCompletes = true;
+CleanupReads g_cleanupReads = CleanupReads::Complete;
 
 struct Extension {
     PDEVICE_OBJECT lower;
@@ -66,6 +66,30 @@ PIRP TakeRead(Extension& extension, PFILE_OBJECT file)
     }
     KeReleaseSpinLock(&extension.queueLock, irql);
     return nullptr;
+}
+
+CleanupReads CurrentCleanupReads()
+{
+    std::lock_guard<std::mutex> held(g_lock);
+    return g_cleanupReads;
+}
+
+void CompleteCancelled(PVOID context)
+{
+    Complete(static_cast<PIRP>(context), STATUS_CANCELLED);
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// The read is off the queue and no longer cancellable: its completion is underway, on another
+// thread that may still be starting when cleanup returns.
+void CompleteOnSystemThread(PIRP irp)
+{
+    HANDLE thread = nullptr;
+    if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, &CompleteCancelled, irp))) {
+        ZwClose(thread);
+    } else {
+        Complete(irp, STATUS_CANCELLED);
+    }
 }
 
 NTSTATUS SignalDone(PDEVICE_OBJECT, PIRP, PVOID context)
@@ -128,16 +152,22 @@ NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp)
         Note(text);
         return Complete(irp, STATUS_SUCCESS);
     }
-    case IRP_MJ_CLEANUP:
+    case IRP_MJ_CLEANUP: {
         Note("cleanup");
-        while (g_cleanupCompletes) {
+        const CleanupReads choice = CurrentCleanupReads();
+        while (choice != CleanupReads::Leave) {
             PIRP queued = TakeRead(extension, stack->FileObject);
             if (queued == nullptr) {
                 break;
             }
-            Complete(queued, STATUS_CANCELLED);
+            if (choice == CleanupReads::Complete) {
+                Complete(queued, STATUS_CANCELLED);
+            } else {
+                CompleteOnSystemThread(queued);
+            }
         }
         return Complete(irp, STATUS_SUCCESS);
+    }
     case IRP_MJ_CLOSE:
         Note("close");
         return Complete(irp, STATUS_SUCCESS);
@@ -187,7 +217,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING)
     driverObject->DriverUnload = &Unload;
     std::lock_guard<std::mutex> held(g_lock);
     g_log.clear();
-    g_cleanupCompletes = true;
+    g_cleanupReads = CleanupReads::Complete;
     return STATUS_SUCCESS;
 }
 
@@ -236,10 +266,10 @@ size_t QueuedReads()
     return count;
 }
 
-void SetCleanupCompletesReads(bool completes)
+void SetCleanupReads(CleanupReads choice)
 {
     std::lock_guard<std::mutex> held(g_lock);
-    g_cleanupCompletes = completes;
+    g_cleanupReads = choice;
 }
 
 }  // namespace queuedriver

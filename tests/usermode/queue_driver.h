@@ -1,7 +1,7 @@
 // A small function driver for the user-handle tests: it registers one device interface on its
 // device and keeps every read pending in a queue (with a cancel routine) until the test completes
-// it, as a driver of a streaming device does. Cleanup completes the file object's queued reads
-// with STATUS_CANCELLED unless the test asks it not to. What it sees is logged in order.
+// it, as a driver of a streaming device does. Cleanup ends the file object's queued reads with
+// STATUS_CANCELLED as the test chooses. What it sees is logged in order.
 #pragma once
 
 #include <string>
@@ -22,6 +22,11 @@ void ClearLog();
 // Completes the oldest queued read with `fill` in every byte; false when none is queued.
 bool CompleteOldestRead(unsigned char fill);
 size_t QueuedReads();
-void SetCleanupCompletesReads(bool completes);
+enum class CleanupReads {
+    Complete,       // cleanup completes them itself
+    Leave,          // cleanup leaves them queued
+    CompleteLater,  // cleanup takes them off the queue; a system thread it starts completes them
+};
+void SetCleanupReads(CleanupReads choice);
 
 }  // namespace queuedriver

@@ -96,7 +96,7 @@ TEST_F(UserHandleTest, HandleClosedWithAReadPendingHasItCompletedBeforeTheClose)
 TEST_F(UserHandleTest, ReadLeftPendingAfterCleanupIsReportedAndDelaysTheClose)
 {
     machine_.Verify().SetMode(sim::VerifierMode::Record);
-    queuedriver::SetCleanupCompletesReads(false);
+    queuedriver::SetCleanupReads(queuedriver::CleanupReads::Leave);
     HANDLE file = Open(FILE_FLAG_OVERLAPPED);
     unsigned char buffer[8];
     OVERLAPPED overlapped = {};
@@ -107,6 +107,26 @@ TEST_F(UserHandleTest, ReadLeftPendingAfterCleanupIsReportedAndDelaysTheClose)
     EXPECT_EQ(queuedriver::Log().back(), "cleanup") << "the read still holds the file object";
     ASSERT_TRUE(queuedriver::CompleteOldestRead(1));
     EXPECT_EQ(queuedriver::Log().back(), "close");
+    CloseHandle(overlapped.hEvent);
+}
+
+TEST_F(UserHandleTest, ReadCleanupHandedToAnotherThreadIsNotReportedAsLeftPending)
+{
+    machine_.Verify().SetMode(sim::VerifierMode::Record);
+    queuedriver::SetCleanupReads(queuedriver::CleanupReads::CompleteLater);
+    HANDLE file = Open(FILE_FLAG_OVERLAPPED);
+    unsigned char buffer[8];
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
+    const int64_t closedAt = machine_.Now();
+    CloseHandle(file);
+    EXPECT_FALSE(machine_.Verify().HasReport("IRP left pending after cleanup"));
+    EXPECT_EQ(machine_.Now(), closedAt) << "the completion ran at the instant of the close";
+    EXPECT_EQ(queuedriver::Log().back(), "close");
+    DWORD bytes = 0;
+    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
     CloseHandle(overlapped.hEvent);
 }
 
