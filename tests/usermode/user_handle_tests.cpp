@@ -47,7 +47,19 @@ protected:
                            OPEN_EXISTING, flags, nullptr);
     }
 
+    // An overlapped handle with a read of 8 bytes pending on it, into `pendingRead_`.
+    HANDLE OpenWithReadPending()
+    {
+        HANDLE file = Open(FILE_FLAG_OVERLAPPED);
+        pendingRead_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        EXPECT_FALSE(ReadFile(file, pendingBuffer_, sizeof pendingBuffer_, nullptr, &pendingRead_));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+        return file;
+    }
+
     sim::Machine machine_;
+    unsigned char pendingBuffer_[8] = {};
+    OVERLAPPED pendingRead_ = {};
     std::unique_ptr<sim::usb::HostController> usb_;
     sim::usb::BusDevice* device_ = nullptr;
     std::unique_ptr<sim::user::ProcessScope> process_;
@@ -80,54 +92,42 @@ TEST_F(UserHandleTest, PendingReadCompletesLaterIntoTheCallersBuffer)
 
 TEST_F(UserHandleTest, HandleClosedWithAReadPendingHasItCompletedBeforeTheClose)
 {
-    HANDLE file = Open(FILE_FLAG_OVERLAPPED);
-    unsigned char buffer[8];
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
+    HANDLE file = OpenWithReadPending();
     ASSERT_TRUE(CloseHandle(file));
     EXPECT_EQ(queuedriver::Log(), (Log{"create \\stream", "read 8", "cleanup", "close"}));
     DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_FALSE(GetOverlappedResult(file, &pendingRead_, &bytes, TRUE));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
-    CloseHandle(overlapped.hEvent);
+    CloseHandle(pendingRead_.hEvent);
 }
 
 TEST_F(UserHandleTest, ReadLeftPendingAfterCleanupIsReportedAndDelaysTheClose)
 {
     machine_.Verify().SetMode(sim::VerifierMode::Record);
     queuedriver::SetCleanupReads(queuedriver::CleanupReads::Leave);
-    HANDLE file = Open(FILE_FLAG_OVERLAPPED);
-    unsigned char buffer[8];
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
+    HANDLE file = OpenWithReadPending();
     CloseHandle(file);
     EXPECT_TRUE(machine_.Verify().HasReport("IRP left pending after cleanup"));
     EXPECT_EQ(queuedriver::Log().back(), "cleanup") << "the read still holds the file object";
     ASSERT_TRUE(queuedriver::CompleteOldestRead(1));
     EXPECT_EQ(queuedriver::Log().back(), "close");
-    CloseHandle(overlapped.hEvent);
+    CloseHandle(pendingRead_.hEvent);
 }
 
 TEST_F(UserHandleTest, ReadCleanupHandedToAnotherThreadIsNotReportedAsLeftPending)
 {
     machine_.Verify().SetMode(sim::VerifierMode::Record);
     queuedriver::SetCleanupReads(queuedriver::CleanupReads::CompleteLater);
-    HANDLE file = Open(FILE_FLAG_OVERLAPPED);
-    unsigned char buffer[8];
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_FALSE(ReadFile(file, buffer, sizeof buffer, nullptr, &overlapped));
+    HANDLE file = OpenWithReadPending();
     const int64_t closedAt = machine_.Now();
     CloseHandle(file);
     EXPECT_FALSE(machine_.Verify().HasReport("IRP left pending after cleanup"));
     EXPECT_EQ(machine_.Now(), closedAt) << "the completion ran at the instant of the close";
     EXPECT_EQ(queuedriver::Log().back(), "close");
     DWORD bytes = 0;
-    EXPECT_FALSE(GetOverlappedResult(file, &overlapped, &bytes, TRUE));
+    EXPECT_FALSE(GetOverlappedResult(file, &pendingRead_, &bytes, TRUE));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
-    CloseHandle(overlapped.hEvent);
+    CloseHandle(pendingRead_.hEvent);
 }
 
 DWORD g_routineErrors = 0;
