@@ -4,6 +4,7 @@
 // device object.
 #include "sim/kernel/machine.h"
 #include "sim/portcls/adapter_device.h"
+#include "sim/portcls/kernel_unknown.h"
 
 namespace {
 
@@ -13,30 +14,14 @@ using sim::portcls::AdapterDevice;
 // unload calls it last.
 void PortClsUnload(PDRIVER_OBJECT) {}
 
-class EmptyResourceList final : public IResourceList, public PoolAllocated {
+class EmptyResourceList final : public IResourceList, public sim::portcls::KernelReferences, public PoolAllocated {
 public:
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override
     {
-        if (object == nullptr) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        if (!IsEqualGUID(interfaceId, IID_IUnknown) && !IsEqualGUID(interfaceId, IID_IResourceList)) {
-            *object = nullptr;
-            return STATUS_INVALID_PARAMETER;
-        }
-        *object = static_cast<IResourceList*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
+        return sim::portcls::AnswerQuery(interfaceId, object, static_cast<IResourceList*>(this), {&IID_IResourceList});
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return ULONG(left);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
     STDMETHODIMP_(ULONG) NumberOfEntries() override { return 0; }
     STDMETHODIMP_(ULONG) NumberOfEntriesOfType(CM_RESOURCE_TYPE) override { return 0; }
     STDMETHODIMP_(PCM_PARTIAL_RESOURCE_DESCRIPTOR) FindTranslatedEntry(CM_RESOURCE_TYPE, ULONG) override
@@ -60,8 +45,7 @@ public:
     STDMETHODIMP_(PCM_RESOURCE_LIST) UntranslatedList() override { return nullptr; }
 
 private:
-    ~EmptyResourceList() = default;
-    LONG references_ = 1;
+    ~EmptyResourceList() override = default;
 };
 
 }  // namespace

@@ -6,37 +6,22 @@
 
 #include "sim/kernel/machine.h"
 #include "sim/portcls/adapter_device.h"
+#include "sim/portcls/kernel_unknown.h"
 
 namespace sim::portcls {
 
 namespace {
 
-class CommonBufferDmaChannel final : public IDmaChannel, public PoolAllocated {
+class CommonBufferDmaChannel final : public IDmaChannel, public KernelReferences, public PoolAllocated {
 public:
     explicit CommonBufferDmaChannel(ULONG maximumLength) : maximumLength_(maximumLength) {}
 
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override
     {
-        if (object == nullptr) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        if (!IsEqualGUID(interfaceId, IID_IUnknown) && !IsEqualGUID(interfaceId, IID_IDmaChannel)) {
-            *object = nullptr;
-            return STATUS_INVALID_PARAMETER;
-        }
-        *object = static_cast<IDmaChannel*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
+        return AnswerQuery(interfaceId, object, static_cast<IDmaChannel*>(this), {&IID_IDmaChannel});
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return ULONG(left);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
 
     STDMETHODIMP_(NTSTATUS) AllocateBuffer(ULONG bufferSize, PPHYSICAL_ADDRESS) override
     {
@@ -94,7 +79,7 @@ public:
     }
 
 private:
-    ~CommonBufferDmaChannel() { FreeBuffer(); }
+    ~CommonBufferDmaChannel() override { FreeBuffer(); }
 
     bool Inside(PVOID pointer, ULONG byteCount, const char* method)
     {
@@ -107,7 +92,6 @@ private:
         return false;
     }
 
-    LONG references_ = 1;
     ULONG maximumLength_;
     PUCHAR buffer_ = nullptr;
     ULONG allocated_ = 0;

@@ -3,12 +3,16 @@
 // from a timer. Each queued DPC holds a reference on the group, and the members are held while
 // they are called, so a member removed or a group released meanwhile stays valid.
 #include "sim/portcls/adapter_device.h"
+#include "sim/portcls/kernel_unknown.h"
 
 namespace {
 
+using sim::portcls::AnswerQuery;
+using sim::portcls::KernelReferences;
+
 constexpr ULONG kMaximumMembers = 16;
 
-class ServiceGroup final : public IServiceGroup, public PoolAllocated {
+class ServiceGroup final : public IServiceGroup, public KernelReferences, public PoolAllocated {
 public:
     ServiceGroup()
     {
@@ -20,27 +24,10 @@ public:
 
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override
     {
-        if (object == nullptr) {
-            return STATUS_INVALID_PARAMETER;
-        }
-        if (!IsEqualGUID(interfaceId, IID_IUnknown) && !IsEqualGUID(interfaceId, IID_IServiceSink) &&
-            !IsEqualGUID(interfaceId, IID_IServiceGroup)) {
-            *object = nullptr;
-            return STATUS_INVALID_PARAMETER;
-        }
-        *object = static_cast<IServiceGroup*>(this);
-        AddRef();
-        return STATUS_SUCCESS;
+        return AnswerQuery(interfaceId, object, static_cast<IServiceGroup*>(this), {&IID_IServiceSink, &IID_IServiceGroup});
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        const LONG left = InterlockedDecrement(&references_);
-        if (left == 0) {
-            delete this;
-        }
-        return ULONG(left);
-    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
 
     STDMETHODIMP_(void) RequestService() override
     {
@@ -110,7 +97,7 @@ public:
     }
 
 private:
-    ~ServiceGroup()
+    ~ServiceGroup() override
     {
         for (ULONG i = 0; i < count_; ++i) {
             members_[i]->Release();
@@ -136,7 +123,6 @@ private:
         group->Release();
     }
 
-    LONG references_ = 1;
     KSPIN_LOCK lock_;
     KDPC dpc_;
     KDPC timerDpc_;

@@ -90,27 +90,7 @@ void WaveCyclicPin::Close()
 
 STDMETHODIMP_(NTSTATUS) WaveCyclicPin::QueryInterface(REFIID interfaceId, PVOID* object)
 {
-    if (object == nullptr) {
-        return STATUS_INVALID_PARAMETER;
-    }
-    if (!IsEqualGUID(interfaceId, IID_IUnknown) && !IsEqualGUID(interfaceId, IID_IServiceSink)) {
-        *object = nullptr;
-        return STATUS_INVALID_PARAMETER;
-    }
-    *object = static_cast<IServiceSink*>(this);
-    AddRef();
-    return STATUS_SUCCESS;
-}
-
-STDMETHODIMP_(ULONG) WaveCyclicPin::AddRef() { return ULONG(InterlockedIncrement(&references_)); }
-
-STDMETHODIMP_(ULONG) WaveCyclicPin::Release()
-{
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-        delete this;
-    }
-    return ULONG(left);
+    return AnswerQuery(interfaceId, object, static_cast<IServiceSink*>(this), {&IID_IServiceSink});
 }
 
 STDMETHODIMP_(void) WaveCyclicPin::RequestService() { Service(); }

@@ -26,6 +26,7 @@
 #include "sim/api/kernel.h"
 #include "sim/api/ks_streaming.h"
 #include "platform/kernel_new.h"
+#include "sim/portcls/kernel_unknown.h"
 
 namespace sim::portcls {
 
@@ -40,7 +41,7 @@ struct PinCounters {
     uint64_t overruns = 0;     // capture: data lost before it was read
 };
 
-class WaveCyclicPin final : public IServiceSink, public PoolAllocated {
+class WaveCyclicPin final : public IServiceSink, public KernelReferences, public PoolAllocated {
 public:
     WaveCyclicPin(ULONG pinId, bool capture);
 
@@ -50,8 +51,8 @@ public:
     void Close();
 
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
     // The service group's call, at DISPATCH_LEVEL.
     STDMETHODIMP_(void) RequestService() override;
 
@@ -77,7 +78,7 @@ private:
         ULONG done;              // bytes copied so far
     };
 
-    ~WaveCyclicPin();
+    ~WaveCyclicPin() override;
 
     // The copy engine (pin_copy_engine.cpp), with the pin's lock held.
     void ServiceLocked(LIST_ENTRY& finished);
@@ -94,7 +95,6 @@ private:
     static KDEFERRED_ROUTINE TimerRoutine;
     static DRIVER_CANCEL CancelRoutine;
 
-    LONG references_ = 1;
     ULONG pinId_;
     bool capture_;
     bool closed_ = false;

@@ -32,17 +32,6 @@ STDMETHODIMP_(NTSTATUS) WaveCyclicPort::QueryInterface(REFIID interfaceId, PVOID
     return STATUS_SUCCESS;
 }
 
-STDMETHODIMP_(ULONG) WaveCyclicPort::AddRef() { return ULONG(InterlockedIncrement(&references_)); }
-
-STDMETHODIMP_(ULONG) WaveCyclicPort::Release()
-{
-    const LONG left = InterlockedDecrement(&references_);
-    if (left == 0) {
-        delete this;
-    }
-    return ULONG(left);
-}
-
 STDMETHODIMP_(NTSTATUS) WaveCyclicPort::Init(PDEVICE_OBJECT deviceObject, PIRP, PUNKNOWN unknownMiniport,
                                              PUNKNOWN unknownAdapter, PRESOURCELIST resourceList)
 {

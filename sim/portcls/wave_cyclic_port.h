@@ -12,17 +12,19 @@
 
 #include "sim/api/ks_streaming.h"
 #include "sim/portcls/adapter_device.h"
+#include "sim/portcls/kernel_unknown.h"
 
 namespace sim::portcls {
 
-class WaveCyclicPort final : public IPortWaveCyclic, public IUnregisterSubdevice, public PoolAllocated {
+class WaveCyclicPort final : public IPortWaveCyclic, public IUnregisterSubdevice, public KernelReferences,
+                             public PoolAllocated {
 public:
     // Answered by QueryInterface with the port object itself, so PortCls can tell its own ports.
     static const GUID kImplementationId;
 
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    STDMETHODIMP_(ULONG) Release() override { return DropReference(); }
 
     STDMETHODIMP_(NTSTATUS) Init(PDEVICE_OBJECT deviceObject, PIRP irp, PUNKNOWN unknownMiniport,
                                  PUNKNOWN unknownAdapter, PRESOURCELIST resourceList) override;
@@ -66,11 +68,10 @@ public:
     void ReleaseChildren();
 
 private:
-    ~WaveCyclicPort();
+    ~WaveCyclicPort() override;
 
     const PCPIN_DESCRIPTOR* PinDescriptor(ULONG pinId) const;
 
-    LONG references_ = 1;
     PDEVICE_OBJECT deviceObject_ = nullptr;
     std::mutex lock_;  // the miniport, the descriptor and the pins
     PMINIPORTWAVECYCLIC miniport_ = nullptr;
