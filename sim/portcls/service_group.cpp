@@ -24,7 +24,8 @@ public:
 
     STDMETHODIMP_(NTSTATUS) QueryInterface(REFIID interfaceId, PVOID* object) override
     {
-        return AnswerQuery(interfaceId, object, static_cast<IServiceGroup*>(this), {&IID_IServiceSink, &IID_IServiceGroup});
+        return AnswerQuery(interfaceId, object, static_cast<IServiceGroup*>(this),
+                           {&IID_IServiceSink, &IID_IServiceGroup});
     }
     STDMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
     STDMETHODIMP_(ULONG) Release() override { return DropReference(); }

@@ -85,7 +85,8 @@ void CompleteCancelled(PVOID context)
 void CompleteOnSystemThread(PIRP irp)
 {
     HANDLE thread = nullptr;
-    if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, &CompleteCancelled, irp))) {
+    if (NT_SUCCESS(
+            PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, &CompleteCancelled, irp))) {
         ZwClose(thread);
     } else {
         Complete(irp, STATUS_CANCELLED);
