@@ -40,6 +40,12 @@ struct AsioOpenRecord {
 #pragma pack(pop)
 static_assert(sizeof(AsioOpenRecord) == 18, "the open record's size is part of the interface");
 
+// The longest buffer half an open may ask for. The rings are sized from it in non-paged pool, so
+// a caller must not be able to ask for gigabytes; the package's ASIO driver asks at most 4096
+// frames (4096 words in native DSD), and eight times that leaves room for other clients while
+// every ring of the R9 stays below 2 MB.
+inline constexpr ULONG kMaximumAsioBufferFrames = 32768;
+
 // UsbAudioAdapter is the one implementation of the adapter interface.
 inline UsbAudioAdapter& HandleAdapter(const AsioHandleContext& context)
 {

@@ -102,7 +102,7 @@ NTSTATUS OpenStream(ControlRequest& request)
 {
     AsioOpenRecord record;
     RtlCopyMemory(&record, request.buffer, sizeof record);
-    if (record.bufferFrames == 0) {
+    if (record.bufferFrames == 0 || record.bufferFrames > kMaximumAsioBufferFrames) {
         return STATUS_INVALID_PARAMETER;
     }
     if (record.wantInput != 0 && !request.adapter.HasDirection(kDirectionIn)) {

@@ -68,6 +68,9 @@ TEST(AsioSequence, OpenRecordChecksRunInOrderAndReserveNothing)
         {true, {0, 1, 1, 50, 0}, STATUS_INVALID_PARAMETER},
         // A zero buffer is refused before the mode is looked at, and so is an empty stream.
         {false, {0, 1, 1, 50, 1}, STATUS_INVALID_PARAMETER},
+        // A buffer the rings could not be sized for in reason is refused like a zero one.
+        {false, {kMaximumAsioBufferFrames + 1, 1, 1, 50, 0}, STATUS_INVALID_PARAMETER},
+        {false, {0xFFFFFFFF, 1, 0, 50, 1}, STATUS_INVALID_PARAMETER},
         {true, {256, 0, 0, 50, 0}, STATUS_INVALID_PARAMETER},
         {false, {256, 0, 0, 50, 1}, STATUS_INVALID_PARAMETER},
         {false, {256, 1, 1, 50, 1}, STATUS_INVALID_DEVICE_REQUEST},
@@ -111,6 +114,7 @@ TEST(AsioSequence, AnOpenHoldsItsDirectionsAndModeUntilTheClose)
         {true, {256, 1, 1, 50, 1}, true},
         {true, {64, 1, 0, 150, 0}, false},
         {true, {64, 0, 1, 0, 0}, false},
+        {true, {kMaximumAsioBufferFrames, 1, 1, 100, 1}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "DSD " << c.nativeDsd << ", in " << c.record.wantInput << ", out "
